@@ -1,0 +1,74 @@
+#include "externalprograms.h"
+
+#include "external/buildconfig.h"
+
+namespace external {
+
+QString portalUrl()
+{
+    return QStringLiteral(LUMORA_PORTAL_URL);
+}
+
+QString streamUrl()
+{
+    return QStringLiteral(LUMORA_STREAM_URL);
+}
+
+QString fetcherProgram()
+{
+    return QStringLiteral("rtmpdump-zvb");
+}
+
+QStringList fetcherArguments(const QString &pageUrl)
+{
+    return {QStringLiteral("--rtmp"), streamUrl() + QStringLiteral("/LumoraServer"),
+            QStringLiteral("--swfUrl"), portalUrl() + QStringLiteral("/player/Application.swf?build=1"),
+            QStringLiteral("--timeout"), QStringLiteral("60"),
+            QStringLiteral("--autoResume"), QStringLiteral("5"),
+            QStringLiteral("--pageUrl"), pageUrl};
+}
+
+QString converterProgram()
+{
+    return QStringLiteral("ffmpeg");
+}
+
+QStringList converterArguments(const QString &input, const QString &output)
+{
+    // Current ffmpeg takes the stream-copy options only as output options.
+    return {QStringLiteral("-y"), QStringLiteral("-i"), input,
+            QStringLiteral("-vcodec"), QStringLiteral("copy"),
+            QStringLiteral("-acodec"), QStringLiteral("copy"), output};
+}
+
+QString webFetcherProgram()
+{
+    return QStringLiteral("wget");
+}
+
+QString searchPageAddress(const QString &searchWord)
+{
+    return portalUrl() + QStringLiteral("/haku//uusimmat/hakusana/") + searchWord
+           + QStringLiteral("/media/video");
+}
+
+QStringList webFetcherArguments(const QString &searchWord)
+{
+    return {QStringLiteral("--user-agent=Mozilla/5.0 (Windows; U; Windows NT 6.1; en-US) "
+                           "AppleWebKit/530.5 (KHTML, like Gecko) Chrome/2.0.172.39 Safari/530.5"),
+            QStringLiteral("--quiet"), QStringLiteral("-O"), QStringLiteral("-"),
+            searchPageAddress(searchWord)};
+}
+
+QString videoPageAddress(const QString &videoId)
+{
+    return portalUrl() + QStringLiteral("/video/") + videoId;
+}
+
+QString childText(const QByteArray &bytes)
+{
+    const qsizetype nul = bytes.indexOf('\0');
+    return QString::fromLatin1(nul < 0 ? bytes : bytes.left(nul));
+}
+
+} // namespace external
