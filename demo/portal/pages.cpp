@@ -1,0 +1,133 @@
+#include "pages.h"
+
+namespace demo {
+
+namespace {
+
+const QByteArray searchPrefix = "/haku//uusimmat/hakusana/";
+const QByteArray searchSuffix = "/media/video";
+const QByteArray videoPrefix = "/video/";
+
+QByteArray reasonPhrase(int status)
+{
+    switch (status) {
+    case 200: return "OK";
+    case 400: return "Bad Request";
+    case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
+    default: return "Error";
+    }
+}
+
+QByteArray latin1Html(const QString &text)
+{
+    return encodeEntities(text).toLatin1();
+}
+
+QByteArray pageAround(const QByteArray &title, const QByteArray &body,
+                      const QByteArray &head = {})
+{
+    return "<!DOCTYPE html>\n<html lang=\"fi\">\n<head>\n"
+           "<meta charset=\"ISO-8859-1\">\n<title>"
+        + title + " - Lumora</title>\n" + head + "</head>\n<body>\n"
+        + "<nav><a href=\"/\">Lumora</a></nav>\n" + body + "</body>\n</html>\n";
+}
+
+// The downloader finds hits by plain text position, so the markup of one hit is
+// fixed: four links to the video, the fourth holding the title, then the description.
+QByteArray hitMarkup(const CatalogueEntry &entry)
+{
+    const QByteArray id = entry.id.toLatin1();
+    const QByteArray link = "<a href=\"/video/" + id + "\">";
+    return "<div class=\"hit\">" + link + "<img src=\"/thumb/" + id + ".png\"></a>" + link
+        + "Katso</a>" + link + "Lis&auml;&auml;</a><h3>" + link + latin1Html(entry.title)
+        + "</a></h3><p>" + latin1Html(entry.description) + "</p></div>\n";
+}
+
+HttpResponse notFound()
+{
+    return {404, "text/html; charset=ISO-8859-1",
+            pageAround("Sivua ei l&ouml;ydy", "<h1>Sivua ei l&ouml;ydy</h1>\n")};
+}
+
+const CatalogueEntry *findVideo(const QList<CatalogueEntry> &catalogue, const QByteArray &id)
+{
+    for (const CatalogueEntry &entry : catalogue) {
+        if (entry.id.toLatin1() == id)
+            return &entry;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+QString decodeSearchWord(const QByteArray &encoded)
+{
+    return QString::fromUtf8(QByteArray::fromPercentEncoding(encoded));
+}
+
+QList<CatalogueEntry> searchCatalogue(const QList<CatalogueEntry> &catalogue, const QString &word)
+{
+    const QString needle = word.trimmed();
+    QList<CatalogueEntry> hits;
+    for (const CatalogueEntry &entry : catalogue) {
+        if (entry.title.contains(needle, Qt::CaseInsensitive)
+            || entry.description.contains(needle, Qt::CaseInsensitive))
+            hits.append(entry);
+    }
+    return hits;
+}
+
+QByteArray resultsPage(const QString &word, const QList<CatalogueEntry> &hits)
+{
+    QByteArray body = "<h1>Hakutulokset: " + latin1Html(word) + "</h1>\n";
+    if (hits.isEmpty())
+        body += "<div class=\"empty\">Ei hakutuloksia.</div>\n";
+    for (const CatalogueEntry &entry : hits)
+        body += hitMarkup(entry);
+    return pageAround("Haku", body);
+}
+
+QByteArray videoPage(const CatalogueEntry &entry)
+{
+    const QByteArray title = latin1Html(entry.title);
+    const QByteArray head = "<meta name=\"stream\" content=\"" + entry.id.toLatin1() + ".flv\">\n"
+        + "<meta name=\"title\" content=\"" + title + "\">\n";
+    const QByteArray body = "<h1>" + title + "</h1>\n<p>"
+        + latin1Html(entry.description) + "</p>\n<p>Kesto " + QByteArray::number(entry.seconds)
+        + " s</p>\n";
+    return pageAround(title, body, head);
+}
+
+HttpResponse routeRequest(const QByteArray &method, const QByteArray &target,
+                          const QList<CatalogueEntry> &catalogue)
+{
+    if (method != "GET" && method != "HEAD")
+        return {405, "text/plain; charset=ISO-8859-1", "Only GET and HEAD.\n"};
+    if (target.startsWith(searchPrefix) && target.endsWith(searchSuffix)
+        && target.size() >= searchPrefix.size() + searchSuffix.size()) {
+        const QByteArray encoded = target.mid(
+            searchPrefix.size(), target.size() - searchPrefix.size() - searchSuffix.size());
+        const QString word = decodeSearchWord(encoded);
+        return {200, "text/html; charset=ISO-8859-1",
+                resultsPage(word, searchCatalogue(catalogue, word))};
+    }
+    if (target.startsWith(videoPrefix)) {
+        if (const CatalogueEntry *entry = findVideo(catalogue, target.mid(videoPrefix.size())))
+            return {200, "text/html; charset=ISO-8859-1", videoPage(*entry)};
+    }
+    return notFound();
+}
+
+QByteArray serializeResponse(const HttpResponse &response, bool headersOnly)
+{
+    QByteArray out = "HTTP/1.0 " + QByteArray::number(response.status) + ' '
+        + reasonPhrase(response.status) + "\r\nContent-Type: " + response.contentType
+        + "\r\nContent-Length: " + QByteArray::number(response.body.size())
+        + "\r\nConnection: close\r\n\r\n";
+    if (!headersOnly)
+        out += response.body;
+    return out;
+}
+
+} // namespace demo
