@@ -1,0 +1,163 @@
+#include "fetcher.h"
+
+#include "flvsplice.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/prctl.h>
+
+namespace standin {
+
+namespace {
+
+// rtmpdump's exit code for a download that stopped before its end.
+constexpr int incompleteExit = 2;
+
+QByteArray readWholeFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeWholeFile(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        && file.write(data) == data.size();
+}
+
+} // namespace
+
+Fetcher::Fetcher(Options options, QString stream, QString fileName, bool realtime)
+    : m_options(std::move(options)), m_stream(std::move(stream)),
+      m_fileName(std::move(fileName)), m_partName(m_fileName + QStringLiteral(".part")),
+      m_realtime(realtime)
+{
+}
+
+int Fetcher::run()
+{
+    Attempt attempt = fetchFromStart();
+    bool resumedBefore = false;
+    for (int resumesLeft = m_options.autoResume; attempt.exitCode != 0; --resumesLeft) {
+        const bool interrupted = attempt.exitCode == incompleteExit
+            || (resumedBefore && !attempt.crashed);
+        if (!interrupted || resumesLeft <= 0) {
+            emitText(m_relay.finishAttempt(false));
+            return fail(QStringLiteral("Download of %1 failed").arg(m_stream), attempt.exitCode);
+        }
+        emitText(m_relay.finishAttempt(true));
+        // Give a restarting server a moment, longer on each try.
+        QThread::sleep(static_cast<unsigned long>(1 + m_options.autoResume - resumesLeft));
+        bool fatal = false;
+        attempt = fetchContinuation(&fatal);
+        if (fatal)
+            return 1;
+        resumedBefore = true;
+    }
+    emitText(m_relay.finishAttempt(false));
+    QFile::remove(m_partName);
+    return 0;
+}
+
+QStringList Fetcher::baseArguments() const
+{
+    QStringList arguments{QStringLiteral("--rtmp"), m_options.rtmp,
+                          QStringLiteral("--playpath"), m_stream,
+                          QStringLiteral("--timeout"), QString::number(m_options.timeoutSeconds)};
+    if (!m_options.swfUrl.isEmpty())
+        arguments << QStringLiteral("--swfUrl") << m_options.swfUrl;
+    arguments << QStringLiteral("--pageUrl") << m_options.pageUrl;
+    // Asking for a short buffer without the pause trick makes nginx-rtmp send at
+    // the video's own pace, so a progress bar visibly moves.
+    if (m_realtime)
+        arguments << QStringLiteral("--realtime") << QStringLiteral("--buffer")
+                  << QStringLiteral("2000");
+    return arguments;
+}
+
+Fetcher::Attempt Fetcher::fetchFromStart()
+{
+    return runRtmpdump(baseArguments() << QStringLiteral("--flv") << m_fileName);
+}
+
+Fetcher::Attempt Fetcher::fetchContinuation(bool *fatal)
+{
+    const ResumePoint point = findResumePoint(readWholeFile(m_fileName));
+    if (!point.valid) {
+        QFile::remove(m_fileName);
+        return fetchFromStart();
+    }
+    QFile file(m_fileName);
+    if (!file.resize(point.cut)) {
+        *fatal = true;
+        fail(QStringLiteral("cannot shorten %1 to resume it").arg(m_fileName), 1);
+        return {};
+    }
+    QFile::remove(m_partName);
+    // nginx-rtmp starts at the first keyframe strictly after the requested time,
+    // so ask for a millisecond before ours.
+    const double startSeconds = (point.timestamp - 1) / 1000.0;
+    m_relay.continueFrom(point.cut, startSeconds);
+    const Attempt attempt = runRtmpdump(baseArguments()
+                                        << QStringLiteral("--start")
+                                        << QString::number(startSeconds, 'f', 3)
+                                        << QStringLiteral("--flv") << m_partName);
+    if (!spliceContinuation(point.cut, point)) {
+        *fatal = true;
+        fail(QStringLiteral("the server did not continue at %1 ms, cannot resume")
+                 .arg(point.timestamp),
+             1);
+    }
+    QFile::remove(m_partName);
+    return attempt;
+}
+
+bool Fetcher::spliceContinuation(qint64 keptBytes, const ResumePoint &point)
+{
+    const QByteArray continuation = readWholeFile(m_partName);
+    if (scanFlvTags(continuation).isEmpty())
+        return true; // nothing arrived; the next try starts from the same point
+    QByteArray kept = readWholeFile(m_fileName).left(keptBytes);
+    return appendContinuation(&kept, point, continuation) && writeWholeFile(m_fileName, kept);
+}
+
+Fetcher::Attempt Fetcher::runRtmpdump(const QStringList &arguments)
+{
+    QProcess rtmpdump;
+    rtmpdump.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    rtmpdump.setReadChannel(QProcess::StandardError);
+    // If we are killed, the download must not go on without us.
+    rtmpdump.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    rtmpdump.start(QStringLiteral("rtmpdump"), arguments);
+    if (!rtmpdump.waitForStarted()) {
+        emitText("ERROR: cannot run rtmpdump: " + rtmpdump.errorString().toUtf8() + '\n');
+        return {127, true};
+    }
+    while (rtmpdump.state() != QProcess::NotRunning) {
+        rtmpdump.waitForReadyRead(200);
+        emitText(m_relay.feed(rtmpdump.readAllStandardError()));
+    }
+    emitText(m_relay.feed(rtmpdump.readAllStandardError()));
+    return {rtmpdump.exitCode(), rtmpdump.exitStatus() == QProcess::CrashExit};
+}
+
+void Fetcher::emitText(const QByteArray &text) const
+{
+    if (text.isEmpty())
+        return;
+    std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+    std::fflush(stderr);
+}
+
+int Fetcher::fail(const QString &message, int exitCode)
+{
+    emitText("ERROR: " + message.toUtf8() + '\n');
+    return exitCode == 0 ? 1 : exitCode;
+}
+
+} // namespace standin
