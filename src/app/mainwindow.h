@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 
 class QFileDialog;
 class downloader;
@@ -30,6 +31,10 @@ public slots:
 private:
     void startJobs(bool single);
     void updateProgress();
+    QString takeAddress();
+    void startJob(int slot, const QString &address);
+    void endJob(int ID);
+    void endBatch();
 
     int totalFiles = 0;
     int doneFiles = 0;
@@ -40,4 +45,6 @@ private:
     searchWindow *searchDialog = nullptr;
     int moreAddresses = 0;
     QFileDialog *folderDialog = nullptr;
+    int failedFiles = 0;
+    QStringList batchErrors;
 };

@@ -1,17 +1,137 @@
 #include "download/downloader.h"
 
+#include "download/finishing.h"
+#include "external/externalprograms.h"
+
+#include <QFile>
+#include <QFileInfo>
 #include <QTimer>
+
+namespace {
+
+constexpr int FetchingFirstInterval = 500;
+constexpr int FetchingInterval = 1000;
+constexpr int FinishingInterval = 200;
+
+} // namespace
 
 downloader::downloader(int ID, int fixMp4, QString pageUrl, QString folder)
     : folder(folder)
     , ID(ID)
     , fixMp4(fixMp4)
 {
-    Q_UNUSED(pageUrl);
+    connect(&process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            startFailed = true;
+    });
+    // Standard output is never read; discarding it keeps a talkative child from
+    // blocking on a full pipe.
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.start(external::fetcherProgram(), external::fetcherArguments(pageUrl));
+
+    timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, &downloader::pollProcess);
+    timer->start(FetchingFirstInterval);
 }
 
-downloader::~downloader() = default;
+downloader::~downloader()
+{
+    // A job deleted while its child runs ends the child; its partial file stays.
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished();
+    }
+}
 
 void downloader::pollProcess()
 {
+    if (process.state() != QProcess::NotRunning) {
+        readOutput();
+        scanOutput();
+        reportProgress();
+        return;
+    }
+    readOutput();
+    childEnded();
+}
+
+void downloader::readOutput()
+{
+    text.output += external::childText(process.readAllStandardError());
+}
+
+void downloader::scanOutput()
+{
+    const bool metCarriageReturn =
+        phase == 1 ? outputparser::scanFetching(text) : outputparser::scanFinishing(text);
+    if (metCarriageReturn)
+        timer->start(phase == 1 ? FetchingInterval : FinishingInterval);
+}
+
+void downloader::reportProgress()
+{
+    // 100 and 100 is the done report; a running child must never look done.
+    const int percent2 = text.percent1 == 100 && text.percent2 == 100 ? 99 : text.percent2;
+    emit valueChanged(ID, text.percent1, percent2, 0, QString());
+}
+
+void downloader::childEnded()
+{
+    if (startFailed) {
+        fail(phase == 1 ? finishing::startFailure(external::fetcherProgram())
+                        : finishing::converterStartFailure(finishing::fetchedFile(text.baseName)));
+        return;
+    }
+    const QString error = outputparser::endTest(text.output);
+    if (!error.isNull())
+        fail(error);
+    else if (phase == 1)
+        beginFinishing();
+    else
+        endFinishing();
+}
+
+void downloader::beginFinishing()
+{
+    if (text.baseName.isEmpty()) {
+        fail(finishing::unnamedDownload());
+        return;
+    }
+    emit valueChanged(ID, 100, 0, 0, QString());
+    phase = 2;
+    const QString fetched = finishing::fetchedFile(text.baseName);
+    const QString target = finishing::targetFile(folder, text.baseName);
+    if (fixMp4) {
+        process.start(external::converterProgram(), external::converterArguments(fetched, target));
+    } else {
+        moveFailure = finishing::moveDownload(fetched, target);
+    }
+}
+
+void downloader::endFinishing()
+{
+    const QString fetched = finishing::fetchedFile(text.baseName);
+    if (fixMp4) {
+        const QFileInfo target(finishing::targetFile(folder, text.baseName));
+        const finishing::ConversionResult result{process.exitStatus() == QProcess::NormalExit,
+                                                 process.exitCode(),
+                                                 target.exists() ? target.size() : -1};
+        const QString failure = finishing::conversionFailure(fetched, target.filePath(), result);
+        if (!failure.isEmpty()) {
+            fail(failure);
+            return;
+        }
+        QFile::remove(fetched);
+    } else if (!moveFailure.isEmpty()) {
+        fail(moveFailure);
+        return;
+    }
+    timer->stop();
+    emit valueChanged(ID, 100, 100, 0, QString());
+}
+
+void downloader::fail(const QString &errmsg)
+{
+    timer->stop();
+    emit valueChanged(ID, 100, 100, 1, errmsg);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "download/outputparser.h"
+
 #include <QObject>
 #include <QProcess>
 #include <QString>
@@ -23,15 +25,21 @@ public slots:
     void pollProcess();
 
 private:
+    void readOutput();
+    void scanOutput();
+    void reportProgress();
+    void childEnded();
+    void beginFinishing();
+    void endFinishing();
+    void fail(const QString &errmsg);
+
     QTimer *timer = nullptr;
     QString folder;
-    QString output;
-    QString baseName;
+    outputparser::State text;
     QProcess process;
-    int percent1 = 0;
-    int percent2 = 0;
     int ID = 0;
     int fixMp4 = 0;
     int phase = 1;
-    int duration = 0;
+    bool startFailed = false;
+    QString moveFailure;
 };

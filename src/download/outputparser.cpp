@@ -1,0 +1,156 @@
+#include "download/outputparser.h"
+
+#include <QtGlobal>
+
+#include <cmath>
+#include <limits>
+
+namespace outputparser {
+
+namespace {
+
+const QString saveMarker = QStringLiteral("Saving to");
+const QString durationMarker = QStringLiteral("Duration: ");
+const QString timeMarker = QStringLiteral("time=");
+const QString errorMarker = QStringLiteral("ERROR");
+
+// Where the first save marker at or after a given position lies. A poll meets
+// many carriage returns; searching the rest of the output again at each of
+// them would make one large read cost quadratic time.
+class SaveMarkerSearch
+{
+public:
+    explicit SaveMarkerSearch(const QString &output) : output(output) {}
+
+    qsizetype from(qsizetype start)
+    {
+        if (!searched || (found >= 0 && found < start)) {
+            found = output.indexOf(saveMarker, start, Qt::CaseInsensitive);
+            lineFeed = found < 0 ? -1 : output.indexOf(u'\n', found);
+            searched = true;
+        }
+        return found;
+    }
+
+    qsizetype lineFeedAfter() const { return lineFeed; }
+
+private:
+    const QString &output;
+    qsizetype found = -1;
+    qsizetype lineFeed = -1;
+    bool searched = false;
+};
+
+// The save line names the file after the marker and one separator character;
+// the last three characters before the line feed (flv) are left out. Without a
+// line feed yet, the length is negative and mid() takes the rest.
+QString nameFromSaveLine(const QString &output, qsizetype marker, qsizetype lineFeed)
+{
+    return output.mid(marker + 10, lineFeed - marker - 13);
+}
+
+// A character of the line, or NUL past its end.
+QChar charAt(QStringView line, qsizetype index)
+{
+    return index < line.size() ? line.at(index) : QChar();
+}
+
+int twoDigits(QStringView line, qsizetype index)
+{
+    const QChar pair[2] = {charAt(line, index), charAt(line, index + 1)};
+    return QStringView(pair, 2).toString().toInt();
+}
+
+// Child text may hold any number; "inf", "nan" or a huge value must not make
+// the float-to-int conversion undefined.
+int truncated(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    return int(qBound(double(std::numeric_limits<int>::min()), value,
+                      double(std::numeric_limits<int>::max())));
+}
+
+} // namespace
+
+int linePercentage(QStringView line, int previous)
+{
+    qsizetype percent = -1;
+    for (qsizetype i = line.size() - 1; i >= 0; --i) {
+        if (line.at(i) == u'%') {
+            percent = i;
+        } else if (line.at(i) == u'(' && percent >= 0) {
+            return truncated(line.mid(i + 1, percent - i - 1).toString().toFloat());
+        }
+    }
+    return previous;
+}
+
+int lineDuration(QStringView line, int previous)
+{
+    const qsizetype d = line.indexOf(durationMarker);
+    if (d < 0)
+        return previous;
+    return twoDigits(line, d + 10) * 3600 + twoDigits(line, d + 13) * 60 + twoDigits(line, d + 16);
+}
+
+int linePercent2(QStringView line, int duration, int previous)
+{
+    const qsizetype t = line.indexOf(timeMarker);
+    // Without a duration there is nothing to divide by; keep what was shown.
+    if (t < 0 || duration == 0)
+        return previous;
+    const qsizetype blank = line.indexOf(u' ', t + 5);
+    const QStringView value = line.mid(t + 5, blank < 0 ? -1 : blank - t - 5);
+    return truncated(value.toString().toFloat() / duration * 100);
+}
+
+bool scanFetching(State &state)
+{
+    // Positions stay those of the unshortened output; `front` is where the
+    // output would begin after the drops made so far in this poll.
+    SaveMarkerSearch saveMarker(state.output);
+    qsizetype front = 0;
+    qsizetype lineStart = 0;
+    bool metCarriageReturn = false;
+    for (qsizetype cr = state.output.indexOf(u'\r'); cr >= 0;
+         cr = state.output.indexOf(u'\r', cr + 1)) {
+        state.percent1 = linePercentage(QStringView(state.output).mid(lineStart, cr - lineStart),
+                                        state.percent1);
+        const qsizetype marker = saveMarker.from(front);
+        if (marker >= 0)
+            state.baseName = nameFromSaveLine(state.output, marker, saveMarker.lineFeedAfter());
+        front = cr;
+        lineStart = cr + 1;
+        metCarriageReturn = true;
+    }
+    // The last carriage return stays, so an unfinished line is examined whole
+    // once its end arrives.
+    state.output.remove(0, front);
+    return metCarriageReturn;
+}
+
+bool scanFinishing(State &state)
+{
+    // Each carriage return is examined with all text from the output's start.
+    // Those examined in an earlier poll would give the same result again, so
+    // only the new ones are examined and the text before them is kept ready.
+    qsizetype from = state.finishingScanned;
+    for (qsizetype cr = state.output.indexOf(u'\r', from); cr >= 0;
+         cr = state.output.indexOf(u'\r', from)) {
+        state.finishingLine += QStringView(state.output).mid(from, cr - from);
+        state.duration = lineDuration(state.finishingLine, state.duration);
+        state.percent2 = linePercent2(state.finishingLine, state.duration, state.percent2);
+        from = cr + 1;
+    }
+    state.finishingScanned = from;
+    return from > 0;
+}
+
+QString endTest(const QString &output)
+{
+    const qsizetype e = output.indexOf(errorMarker);
+    return e < 0 ? QString() : output.mid(e);
+}
+
+} // namespace outputparser

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+// The rules by which a download job reads its children's standard error.
+// Plain functions over the job's text and numbers, so they run without a
+// process or a timer.
+namespace outputparser {
+
+struct State
+{
+    QString output;   // standard-error text not yet dropped
+    QString baseName; // fetched file's name as Latin-1 text, ending with the dot
+    int percent1 = 0;
+    int percent2 = 0;
+    int duration = 0;
+    // Finishing phase: the text of output without carriage returns up to the
+    // last carriage return already examined, and where the next one is looked for.
+    QString finishingLine;
+    qsizetype finishingScanned = 0;
+};
+
+// Fetching phase: examines output at every carriage return, reads the
+// percentage and the saved file's name, and drops everything before the last
+// carriage return met. Returns whether a carriage return was met.
+bool scanFetching(State &state);
+
+// Finishing phase: reads the converter's duration and time. Nothing is
+// dropped; the markers that count are the first ones of the whole output.
+// Returns whether the output holds a carriage return.
+bool scanFinishing(State &state);
+
+// After a child has ended: the text from the first "ERROR" on, or a null
+// string when the child did not fail.
+QString endTest(const QString &output);
+
+// Percentage of a fetcher progress line, from its last "(...%)" group;
+// previous when the line has none.
+int linePercentage(QStringView line, int previous);
+
+// The converter's "Duration: HH:MM:SS" as seconds; previous without the marker.
+int lineDuration(QStringView line, int previous);
+
+// Finishing percentage from the converter's first "time=" value; previous
+// without the marker or without a duration to divide by.
+int linePercent2(QStringView line, int duration, int previous);
+
+} // namespace outputparser
