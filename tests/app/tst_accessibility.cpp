@@ -1,0 +1,203 @@
+#include "app/mainwindow.h"
+#include "search/searchwindow.h"
+
+#include <QAccessible>
+#include <QAccessibleValueInterface>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QSet>
+#include <QTest>
+
+// What a screen reader is told about the widgets of both windows, and that it
+// reads the batch's progress from the bar.
+class TestAccessibility : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void mainWindowWidgets_data();
+    void mainWindowWidgets();
+    void searchDialogWidgets_data();
+    void searchDialogWidgets();
+    void fieldsNamedByTheirLabels_data();
+    void fieldsNamedByTheirLabels();
+    void buttonNamesMatchVisibleText_data();
+    void buttonNamesMatchVisibleText();
+    void mainWindowNamesAreDistinct();
+    void progressBarValueFollowsBatch_data();
+    void progressBarValueFollowsBatch();
+
+private:
+    static void addWidgetColumns();
+    static void verifyWidget(QWidget *root);
+};
+
+void TestAccessibility::addWidgetColumns()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QAccessible::Role>("role");
+}
+
+// Every control must carry a Finnish name and a separate description, so a
+// screen reader says what it is and what it is for.
+void TestAccessibility::verifyWidget(QWidget *root)
+{
+    QFETCH(QString, name);
+    QFETCH(QAccessible::Role, role);
+
+    QWidget *widget = root->findChild<QWidget *>(name);
+    QVERIFY2(widget, qPrintable(name));
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(widget);
+    QVERIFY(iface && iface->isValid());
+    QCOMPARE(iface->object(), widget);
+    QCOMPARE(iface->role(), role);
+
+    const QString spokenName = iface->text(QAccessible::Name);
+    const QString description = iface->text(QAccessible::Description);
+    QVERIFY2(!spokenName.trimmed().isEmpty(), "no accessible name");
+    QVERIFY2(description.trimmed().size() > spokenName.size(), "no description beyond the name");
+    QVERIFY(spokenName != name);
+    // Letters ä and ö must survive the form's UTF-8 as themselves.
+    for (const QString &text : {spokenName, description}) {
+        QVERIFY2(!text.contains(QChar(0x00c3)) && !text.contains(QChar::ReplacementCharacter),
+                 qPrintable(text));
+    }
+}
+
+void TestAccessibility::mainWindowWidgets_data()
+{
+    addWidgetColumns();
+    QTest::newRow("address field") << "url" << QAccessible::EditableText;
+    QTest::newRow("start button") << "pushButton" << QAccessible::Button;
+    QTest::newRow("progress bar") << "progressBar" << QAccessible::ProgressBar;
+    QTest::newRow("folder button") << "toolButton" << QAccessible::Button;
+    QTest::newRow("folder field") << "outputfile" << QAccessible::EditableText;
+    QTest::newRow("status line") << "statusbar" << QAccessible::EditableText;
+    QTest::newRow("repair option") << "checkBox" << QAccessible::CheckBox;
+    QTest::newRow("search word") << "searchword" << QAccessible::EditableText;
+    QTest::newRow("search button") << "pushButton_2" << QAccessible::Button;
+    QTest::newRow("thread count") << "threadcount" << QAccessible::ComboBox;
+}
+
+void TestAccessibility::mainWindowWidgets()
+{
+    MainWindow window;
+    verifyWidget(&window);
+}
+
+void TestAccessibility::searchDialogWidgets_data()
+{
+    addWidgetColumns();
+    QTest::newRow("results") << "list" << QAccessible::List;
+    QTest::newRow("buttons") << "buttonBox" << QAccessible::Grouping;
+}
+
+void TestAccessibility::searchDialogWidgets()
+{
+    QLineEdit addresses;
+    searchWindow dialog(nullptr, QStringLiteral("sana"), &addresses);
+    verifyWidget(&dialog);
+}
+
+void TestAccessibility::fieldsNamedByTheirLabels_data()
+{
+    QTest::addColumn<bool>("inSearchDialog");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("label");
+
+    QTest::newRow("address field") << false << "url" << "label";
+    QTest::newRow("folder field") << false << "outputfile" << "label_2";
+    QTest::newRow("search word") << false << "searchword" << "label_3";
+    QTest::newRow("thread count") << false << "threadcount" << "label_4";
+    QTest::newRow("results") << true << "list" << "label";
+}
+
+// The text beside a field is announced with it only when the two are tied.
+void TestAccessibility::fieldsNamedByTheirLabels()
+{
+    QFETCH(bool, inSearchDialog);
+    QFETCH(QString, field);
+    QFETCH(QString, label);
+
+    MainWindow window;
+    QLineEdit addresses;
+    searchWindow dialog(nullptr, QString(), &addresses);
+    QWidget *root = inSearchDialog ? static_cast<QWidget *>(&dialog) : &window;
+
+    QAccessibleInterface *labelIface = QAccessible::queryAccessibleInterface(
+        root->findChild<QWidget *>(label));
+    QVERIFY(labelIface);
+    QObject *fieldWidget = root->findChild<QWidget *>(field);
+    QVERIFY(fieldWidget);
+    bool labels = false;
+    const auto relations = labelIface->relations(QAccessible::Labelled);
+    for (const auto &relation : relations)
+        labels = labels || relation.first->object() == fieldWidget;
+    QVERIFY2(labels, qPrintable(label + " does not label " + field));
+}
+
+void TestAccessibility::buttonNamesMatchVisibleText_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::newRow("start") << "pushButton";
+    QTest::newRow("search") << "pushButton_2";
+    QTest::newRow("repair option") << "checkBox";
+}
+
+// Someone who sees "Tallenna" and says it to speech control must hit the button:
+// the spoken name begins the visible text.
+void TestAccessibility::buttonNamesMatchVisibleText()
+{
+    QFETCH(QString, button);
+
+    MainWindow window;
+    QWidget *widget = window.findChild<QWidget *>(button);
+    QVERIFY(widget);
+    const QString visible = widget->property("text").toString();
+    const QString spoken = QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+    QVERIFY2(visible.startsWith(spoken, Qt::CaseInsensitive),
+             qPrintable(spoken + " / " + visible));
+}
+
+void TestAccessibility::mainWindowNamesAreDistinct()
+{
+    MainWindow window;
+    QSet<QString> names;
+    const auto widgets = window.centralWidget()->findChildren<QWidget *>();
+    for (QWidget *widget : widgets) {
+        if (widget->accessibleName().isEmpty())
+            continue;
+        QVERIFY2(!names.contains(widget->accessibleName()), qPrintable(widget->accessibleName()));
+        names.insert(widget->accessibleName());
+    }
+    QCOMPARE(names.size(), 10);
+}
+
+void TestAccessibility::progressBarValueFollowsBatch_data()
+{
+    QTest::addColumn<QList<int>>("values");
+    QTest::newRow("one batch") << QList<int>{0, 12, 50, 99, 100};
+    QTest::newRow("next batch starts over") << QList<int>{100, 0, 3};
+}
+
+void TestAccessibility::progressBarValueFollowsBatch()
+{
+    QFETCH(QList<int>, values);
+
+    MainWindow window;
+    auto *bar = window.findChild<QProgressBar *>(QStringLiteral("progressBar"));
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(bar);
+    QAccessibleValueInterface *value = iface->valueInterface();
+    QVERIFY(value);
+    QCOMPARE(value->minimumValue().toInt(), 0);
+    QCOMPARE(value->maximumValue().toInt(), 100);
+    for (int percent : values) {
+        bar->setValue(percent);
+        QCOMPARE(value->currentValue().toInt(), percent);
+        QVERIFY2(iface->text(QAccessible::Value).contains(QString::number(percent)),
+                 qPrintable(iface->text(QAccessible::Value)));
+    }
+}
+
+QTEST_MAIN(TestAccessibility)
+#include "tst_accessibility.moc"
