@@ -1,6 +1,6 @@
 #include "fetcher.h"
 
-#include "flvsplice.h"
+#include "flvtags.h"
 
 #include <QFile>
 #include <QProcess>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "flvsplice.h"
+#include "flvtags.h"
 #include "options.h"
 #include "stderrrelay.h"
 

@@ -49,6 +49,22 @@ double probeDuration(const QString &file)
     return ok && done.exitCode == 0 ? seconds : -1;
 }
 
+// The time of the last video frame, read from the packets rather than the metadata.
+double lastVideoFrame(const QString &file)
+{
+    QProcess ffprobe;
+    ffprobe.start(QStringLiteral("ffprobe"),
+                  {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+                   QStringLiteral("v"), QStringLiteral("-show_entries"),
+                   QStringLiteral("packet=pts_time"), QStringLiteral("-of"),
+                   QStringLiteral("csv=p=0"), file});
+    const Finished done = runProgram(ffprobe, 30000);
+    const QList<QByteArray> lines = done.out.trimmed().split('\n');
+    bool ok = false;
+    const double seconds = lines.last().trimmed().toDouble(&ok);
+    return ok && done.exitCode == 0 ? seconds : -1;
+}
+
 bool decodesCleanly(const QString &file)
 {
     QProcess ffmpeg;
@@ -245,8 +261,10 @@ void PortalRunTest::fetchesCatalogueVideo()
     QCOMPARE(done.err.count("Saving to "), 1);
     QVERIFY(done.err.startsWith("Saving to " + fileName.toUtf8() + '\n'));
     QVERIFY(!done.err.contains("ERROR"));
+    QVERIFY2(!done.err.contains("WARNING") && done.err.contains("Download complete"),
+             done.err.constData());
     QVERIFY(done.err.contains("%)\r") || done.err.contains("%)\n"));
-    QVERIFY(lastPercent(done.err) > 95);
+    QCOMPARE(lastPercent(done.err), 100.0);
 
     const QString saved = work.filePath(fileName);
     QVERIFY2(QFile::exists(saved), qPrintable(QDir(work.path()).entryList().join(", ")));
@@ -255,6 +273,9 @@ void PortalRunTest::fetchesCatalogueVideo()
     const double expected = probeDuration(sourceVideo(id));
     QVERIFY(expected > 0);
     QVERIFY2(qAbs(probeDuration(saved) - expected) <= 0.2, qPrintable(QString::number(expected)));
+    const double lastFrame = lastVideoFrame(sourceVideo(id));
+    QVERIFY(lastFrame > 0);
+    QVERIFY(qAbs(lastVideoFrame(saved) - lastFrame) <= 0.2);
 }
 
 void PortalRunTest::refusesBadInput_data()

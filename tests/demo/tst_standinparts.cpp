@@ -1,6 +1,6 @@
 // The stand-in's pieces that need no server: FLV splicing for resume, the
 // stderr relay, option checking and the file name made from a title.
-#include "flvsplice.h"
+#include "flvtags.h"
 #include "options.h"
 #include "stderrrelay.h"
 #include "videopage.h"
@@ -126,6 +126,25 @@ private slots:
         const QByteArray elsewhere = flvHeader + mediaTags(point.timestamp + 1000, 5000, 7);
         QVERIFY(!standin::appendContinuation(&kept, point, elsewhere));
         QCOMPARE(kept, video.left(point.cut));
+    }
+
+    void durationBecomesTheLastTagsTime()
+    {
+        QByteArray meta("\x02\x00\x0a" "onMetaData" "\x08\0\0\0\x02", 18);
+        meta += QByteArray("\x00\x08" "duration" "\x00", 11);
+        meta += QByteArray("\x40\x14\0\0\0\0\0\0", 8); // 5.0
+        meta += QByteArray("\x00\x05" "width" "\x00\x40\x74\0\0\0\0\0\0\x00\x00\x09", 19);
+        QByteArray video = flvHeader + tag(18, 0, meta) + mediaTags(0, 5000);
+        const qsizetype size = video.size();
+        QCOMPARE(standin::metadataDuration(video), 5.0);
+        QVERIFY(standin::setDurationToLastTag(&video));
+        QCOMPARE(standin::metadataDuration(video), 4.9);
+        QCOMPARE(video.size(), size);
+        QCOMPARE(standin::scanFlvTags(video).size(), standin::scanFlvTags(wholeVideo()).size() - 2);
+
+        QByteArray withoutDuration = wholeVideo();
+        QVERIFY(!standin::setDurationToLastTag(&withoutDuration));
+        QCOMPARE(withoutDuration, wholeVideo());
     }
 
     void relayPassesBytesUnchanged()

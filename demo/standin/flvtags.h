@@ -35,4 +35,12 @@ ResumePoint findResumePoint(const QByteArray &file);
 // keyframe itself. Returns false if the continuation does not hold that keyframe.
 bool appendContinuation(QByteArray *kept, const ResumePoint &point, const QByteArray &continuation);
 
+// rtmpdump calls a download incomplete below 99.9 % of the metadata duration,
+// measured at the last tag's start. ffmpeg writes the duration up to the end of
+// the last audio frame, which short videos never reach, so the portal's videos
+// carry the last tag's time as their duration. Returns false if the file has no
+// duration in its metadata.
+bool setDurationToLastTag(QByteArray *file);
+double metadataDuration(const QByteArray &file);
+
 } // namespace standin

@@ -1,4 +1,4 @@
-#include "flvsplice.h"
+#include "flvtags.h"
 
 #include <QtEndian>
 
@@ -33,6 +33,19 @@ QByteArray retimedTag(const QByteArray &file, const FlvTag &tag, quint32 timesta
     out[6] = char(timestamp & 0xff);
     out[7] = char((timestamp >> 24) & 0xff);
     return out;
+}
+
+// Where the 8-byte big-endian double of onMetaData's "duration" sits, or -1.
+qint64 durationOffset(const QByteArray &file)
+{
+    const QList<FlvTag> tags = scanFlvTags(file);
+    if (tags.isEmpty() || tags.first().type != 18)
+        return -1;
+    const QByteArray key("\x00\x08" "duration" "\x00", 11);
+    const qint64 at = file.indexOf(key, tags.first().offset + 11);
+    if (at < 0 || at + qint64(key.size()) + 8 > tags.first().end() - 4)
+        return -1;
+    return at + key.size();
 }
 
 } // namespace
@@ -104,6 +117,28 @@ bool appendContinuation(QByteArray *kept, const ResumePoint &point, const QByteA
             continue;
         kept->append(retimedTag(continuation, tag, timestamp));
     }
+    return true;
+}
+
+double metadataDuration(const QByteArray &file)
+{
+    const qint64 at = durationOffset(file);
+    if (at < 0)
+        return -1;
+    return qFromBigEndian<double>(file.constData() + at);
+}
+
+bool setDurationToLastTag(QByteArray *file)
+{
+    const qint64 at = durationOffset(*file);
+    const QList<FlvTag> tags = scanFlvTags(*file);
+    if (at < 0)
+        return false;
+    quint32 last = 0;
+    for (const FlvTag &tag : tags)
+        last = qMax(last, tag.timestamp);
+    double seconds = last / 1000.0;
+    qToBigEndian(seconds, file->data() + at);
     return true;
 }
 
