@@ -4,6 +4,8 @@
 #include <QProcess>
 #include <QString>
 
+#include "search/resultsparser.h"
+
 class QEvent;
 class QLineEdit;
 class QTimer;
@@ -33,6 +35,8 @@ private slots:
     void accept() override;
 
 private:
+    void showResults();
+
     Ui::searchWindow *ui = nullptr;
     QProcess process;
     QString searchWord;

@@ -1,0 +1,156 @@
+#include "external/externalprograms.h"
+#include "search/resultsparser.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+
+namespace {
+
+// The scan as the page rules read, shortening the page from the front; the
+// index scan must give the same rows on any page.
+QStringList literalScan(QString page)
+{
+    const QString marker = QStringLiteral("href=\"/video/");
+    QStringList rows;
+    qsizetype a = page.indexOf(marker);
+    while (a != -1) {
+        page.remove(0, a + 13);
+        const qsizetype p = page.indexOf(marker, page.indexOf(marker, page.indexOf(marker) + 13) + 13);
+        if (p == -1)
+            break;
+        const qsizetype g = page.indexOf(u'>', p), l = page.indexOf(u'<', p);
+        const qsizetype h = page.indexOf(u'>', p + 13);
+        const qsizetype q = page.indexOf(QStringLiteral("<p>"), p + 13);
+        const qsizetype r = page.indexOf(QStringLiteral("p>"), q + 3);
+        QString title = page.mid(g + 1, l - g - 1), description = page.mid(q + 3, r - q - 5);
+        for (QString *text : {&description, &title})
+            text->replace(QStringLiteral("&ouml;"), QStringLiteral("ö"))
+                .replace(QStringLiteral("&auml;"), QStringLiteral("ä"))
+                .replace(QStringLiteral("&Auml;"), QStringLiteral("Ä"))
+                .replace(QStringLiteral("&Ouml;"), QStringLiteral("Ö"));
+        rows << "<" + page.mid(p + 13, h - p - 14) + "> " + title + ": " + description;
+        page.remove(0, r);
+        a = page.indexOf(marker);
+    }
+    return rows;
+}
+
+QByteArray link(const QByteArray &id, const QByteArray &text)
+{
+    return "<a href=\"/video/" + id + "\">" + text + "</a>";
+}
+
+// One hit in the portal's shape: picture, channel and date links, then the title link.
+QByteArray hit(const QByteArray &id, const QByteArray &title, const QByteArray &description)
+{
+    return "<li class=\"tulos\">" + link(id, "<img src=\"/kuva/" + id + ".jpg\"/>") + link(id, "Kanava")
+           + link(id, "12.3.") + link(id, title) + "\n<p>" + description + "</p></li>\n";
+}
+
+} // namespace
+
+class TestResultsParser : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void pages_data();
+    void pages();
+    void randomPagesMatchLiteralScan();
+    void videoAddresses_data();
+    void videoAddresses();
+};
+
+void TestResultsParser::pages_data()
+{
+    QTest::addColumn<QByteArray>("page");
+    QTest::addColumn<QStringList>("rows");
+
+    const QByteArray three = link("1", "a") + link("2", "b") + link("3", "c");
+    QTest::newRow("empty") << QByteArray() << QStringList();
+    QTest::newRow("three markers") << three + "<p>kuvaus</p>" << QStringList();
+    QTest::newRow("four markers and a paragraph")
+        << three + link("123", "Uutiset") + "<p>P&auml;iv&auml;n uutiset</p>"
+        << QStringList{u"<123> Uutiset: Päivän uutiset"_qs};
+    QTest::newRow("class attribute")
+        << three + "<a href=\"/video/77\" class=\"otsikko\">S&auml;&auml;</a><p>d</p>"
+        << QStringList{u"<77\" class=\"otsikko> Sää: d"_qs};
+    QTest::newRow("title starts with a tag")
+        << three + link("5", "<span>Otsikko</span>") + "<p>kuvaus</p>" << QStringList{"<5> : kuvaus"};
+    QTest::newRow("no paragraph after the hits")
+        << three + link("4", "d") + link("5", "e") + " loppu"
+        << QStringList{"<4> d: >a</a><a href=\"/video/2\">b</a><a href=\"/video/3\">c</a>"
+                       "<a href=\"/video/4\">d</a><a href=\"/video/5\">e</a> loppu",
+                       "<5> e: >b</a><a href=\"/video/3\">c</a>"
+                       "<a href=\"/video/4\">d</a><a href=\"/video/5\">e</a> loppu"};
+    QTest::newRow("marker followed by >")
+        << three + "<a href=\"/video/>X</a><p>k</p>" << QStringList{"<>X</a><p>k</p>> X: k"};
+    QTest::newRow("entities")
+        << three + link("a&auml;b", "T&ouml;&Ouml;") + "<p>&Auml;&amp;&#228;&AUML;</p>"
+        << QStringList{u"<a&auml;b> TöÖ: Ä&amp;&#228;&AUML;"_qs};
+    QTest::newRow("UTF-8 shown byte by byte")
+        << hit("8", "S\xc3\xa4\xc3\xa4", "P\xc3\xa4iv\xc3\xa4")
+        << QStringList{u"<8> SÃ¤Ã¤: PÃ¤ivÃ¤"_qs};
+    QTest::newRow("NUL ends the page")
+        << hit("1", "Eka", "yksi") + QByteArray(1, '\0') + hit("2", "Toka", "kaksi")
+        << QStringList{"<1> Eka: yksi"};
+    QTest::newRow("duplicates kept") << hit("6", "Sama", "s") + hit("6", "Sama", "s")
+                                     << QStringList{"<6> Sama: s", "<6> Sama: s"};
+
+    QByteArray page = "<html><head><title>Haku</title></head><body><ul>\n";
+    QStringList rows;
+    for (int i = 0; i < 20; ++i) {
+        const QByteArray n = QByteArray::number(1000 + i * 37);
+        page += hit(n, "Jakso " + n + " &ndash; Ty&ouml;maa", "Osa " + n + ".");
+        rows << u"<%1> Jakso %1 &ndash; Työmaa: Osa %1."_qs.arg(QString::fromLatin1(n));
+    }
+    QTest::newRow("twenty hits") << page + "</ul><p>Sivu 1/3</p></body></html>" << rows;
+}
+
+void TestResultsParser::pages()
+{
+    QFETCH(QByteArray, page);
+    QFETCH(QStringList, rows);
+
+    const QString text = external::childText(page);
+    QCOMPARE(parseResultsPage(text), rows);
+    QCOMPARE(literalScan(text), rows);
+}
+
+void TestResultsParser::randomPagesMatchLiteralScan()
+{
+    // Pages stitched from the pieces the scan looks for, so that every odd
+    // combination of missing, doubled and overlapping markers comes up.
+    const QStringList pieces{"href=\"/video/", "href=\"/video/", "<a ", ">", "<", "<p>", "</p>", "p>",
+                             "&auml;", "&Ouml;", "&amp;", "7", "x", "\"", " ", "ä"};
+    QRandomGenerator random(20240611);
+    for (int round = 0; round < 3000; ++round) {
+        QString page;
+        const int length = random.bounded(80);
+        for (int i = 0; i < length; ++i)
+            page += pieces.at(random.bounded(pieces.size()));
+        QCOMPARE(parseResultsPage(page), literalScan(page));
+    }
+}
+
+void TestResultsParser::videoAddresses_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QString>("id");
+
+    QTest::newRow("result row") << u"<123> Uutiset: Päivän uutiset"_qs << "123";
+    QTest::newRow("class attribute") << "<77\" class=\"otsikko> S: d" << "77\" class=\"otsikko";
+    QTest::newRow("empty id") << "<> X: k" << "";
+    QTest::newRow("no >") << u"Haku käynnissä.."_qs << u"aku käynnissä.."_qs;
+}
+
+void TestResultsParser::videoAddresses()
+{
+    QFETCH(QString, entry);
+    QFETCH(QString, id);
+
+    QCOMPARE(videoAddress(entry), external::portalUrl() + "/video/" + id);
+}
+
+QTEST_APPLESS_MAIN(TestResultsParser)
+#include "tst_resultsparser.moc"

@@ -1,0 +1,263 @@
+#include "app/mainwindow.h"
+#include "external/externalprograms.h"
+#include "search/searchwindow.h"
+
+#include "fakeprograms.h"
+#include "loopbackhttpserver.h"
+
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+constexpr int childTimeout = 15000;
+const QStringList inProgress{QStringLiteral("Haku käynnissä..")};
+
+QByteArray searchTarget(const QByteArray &encodedWord)
+{
+    return "/haku//uusimmat/hakusana/" + encodedWord + "/media/video";
+}
+
+// Hits in the portal's shape, id N titled "Jakso N", described "Kuvaus N".
+QByteArray resultsPage(const QByteArrayList &ids)
+{
+    QByteArray page = "<html><body><ul>\n";
+    for (const QByteArray &id : ids) {
+        const QByteArray link = "<a href=\"/video/" + id + "\">";
+        page += "<li>" + link + "<img/></a>" + link + "Kanava</a>" + link + "1.2.</a>" + link + "Jakso "
+                + id + "</a><p>Kuvaus " + id + "</p></li>\n";
+    }
+    return page + "</ul></body></html>\n";
+}
+
+QStringList rows(const QListWidget *list)
+{
+    QStringList texts;
+    for (int row = 0; row < list->count(); ++row)
+        texts << list->item(row)->text();
+    return texts;
+}
+
+QListWidget *listOf(const QDialog *dialog)
+{
+    return dialog->findChild<QListWidget *>(QStringLiteral("list"));
+}
+
+// One search for "jakso" against the loopback portal, with its own address field.
+struct Search
+{
+    explicit Search(const QString &field = QString()) : url(field) {}
+
+    void start()
+    {
+        dialog.show();
+        dialog.runSearch();
+    }
+    QListWidget *list() const { return listOf(&dialog); }
+    void press(QDialogButtonBox::StandardButton which)
+    {
+        dialog.findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"))->button(which)->click();
+    }
+
+    LoopbackHttpServer server;
+    QLineEdit url;
+    searchWindow dialog{nullptr, QStringLiteral("jakso"), &url};
+};
+
+} // namespace
+
+class TestSearchWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void requestedAddress_data();
+    void requestedAddress();
+    void listFilledWhenChildEnds();
+    void emptyListWithoutPage_data();
+    void emptyListWithoutPage();
+    void cancelLetsSearchFinish();
+    void handBack_data();
+    void handBack();
+    void twoSearchesTwoDialogs();
+
+private:
+    const QUrl portal{external::portalUrl()};
+};
+
+void TestSearchWindow::initTestCase()
+{
+    QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("wget")).isEmpty(), "wget is not installed");
+}
+
+void TestSearchWindow::requestedAddress_data()
+{
+    QTest::addColumn<QString>("word");
+    QTest::addColumn<QByteArray>("target");
+
+    QTest::newRow("plain") << "uutiset" << searchTarget("uutiset");
+    QTest::newRow("empty") << "" << searchTarget("");
+    QTest::newRow("blank") << "kaksi sanaa" << searchTarget("kaksi%20sanaa");
+    QTest::newRow("double quotes") << "sano \"hei\" nyt" << searchTarget("sano%20%22hei%22%20nyt");
+    QTest::newRow("leading dash") << "-O /tmp/x" << searchTarget("-O%20/tmp/x");
+    QTest::newRow("newline") << "rivi\nvaihto" << searchTarget("rivi%0Avaihto");
+}
+
+void TestSearchWindow::requestedAddress()
+{
+    QFETCH(QString, word);
+    QFETCH(QByteArray, target);
+
+    LoopbackHttpServer server;
+    QVERIFY(server.listen(portal));
+    QLineEdit url;
+    searchWindow dialog(nullptr, word, &url);
+    dialog.runSearch();
+    QTRY_COMPARE_WITH_TIMEOUT(server.targets(), QByteArrayList{target}, childTimeout);
+}
+
+void TestSearchWindow::listFilledWhenChildEnds()
+{
+    Search search;
+    QVERIFY(search.server.listen(portal));
+    search.server.setPage(searchTarget("jakso"), resultsPage({"11", "12"}));
+    search.server.hold();
+    search.start();
+
+    // The answer is held, so the child is still running at this tick.
+    QTRY_COMPARE_WITH_TIMEOUT(search.server.targets().size(), 1, childTimeout);
+    QSignalSpy tick(search.dialog.findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly),
+                    &QTimer::timeout);
+    QVERIFY(tick.wait(childTimeout));
+    QCOMPARE(rows(search.list()), inProgress);
+
+    search.server.release();
+    QTRY_COMPARE_WITH_TIMEOUT(rows(search.list()),
+                              QStringList({"<11> Jakso 11: Kuvaus 11", "<12> Jakso 12: Kuvaus 12"}),
+                              childTimeout);
+}
+
+void TestSearchWindow::emptyListWithoutPage_data()
+{
+    QTest::addColumn<bool>("serverUp");
+    QTest::addColumn<bool>("wgetMissing");
+
+    QTest::newRow("server down") << false << false;
+    QTest::newRow("page not found") << true << false;
+    QTest::newRow("wget missing") << true << true;
+}
+
+void TestSearchWindow::emptyListWithoutPage()
+{
+    QFETCH(bool, serverUp);
+    QFETCH(bool, wgetMissing);
+
+    Search search;
+    QVERIFY(!serverUp || search.server.listen(portal));
+    FakePrograms programs(FakePrograms::Path::Only);
+    if (!wgetMissing)
+        QVERIFY(programs.linkReal(QStringLiteral("wget")));
+    search.start();
+    QCOMPARE(rows(search.list()), inProgress);
+    QTRY_COMPARE_WITH_TIMEOUT(search.list()->count(), 0, childTimeout);
+}
+
+void TestSearchWindow::cancelLetsSearchFinish()
+{
+    Search search(QStringLiteral("vanha"));
+    QVERIFY(search.server.listen(portal));
+    search.server.setPage(searchTarget("jakso"), resultsPage({"21"}));
+    search.server.hold();
+    search.start();
+    QTRY_COMPARE_WITH_TIMEOUT(search.server.targets().size(), 1, childTimeout);
+
+    search.press(QDialogButtonBox::Cancel);
+    QVERIFY(search.dialog.isHidden());
+    search.server.release();
+    QTRY_COMPARE_WITH_TIMEOUT(rows(search.list()), QStringList{"<21> Jakso 21: Kuvaus 21"}, childTimeout);
+    QCOMPARE(search.url.text(), QStringLiteral("vanha"));
+}
+
+void TestSearchWindow::handBack_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<bool>("whileSearching");
+    QTest::addColumn<QList<int>>("clicked");
+    QTest::addColumn<QString>("result");
+
+    const QString video = external::portalUrl() + QStringLiteral("/video/");
+    QTest::newRow("empty field, three")
+        << "" << false << QList<int>{0, 1, 2} << video + "31;" + video + "32;" + video + "33";
+    QTest::newRow("empty field, one") << "" << false << QList<int>{1} << video + "32";
+    QTest::newRow("field without ;")
+        << "a/video/1" << false << QList<int>{0, 2} << "a/video/1;" + video + "31;" + video + "33";
+    QTest::newRow("field ending in ;")
+        << "a/video/1;" << false << QList<int>{2} << "a/video/1;" + video + "33";
+    QTest::newRow("clicked twice is unselected") << "" << false << QList<int>{0, 1, 0} << video + "32";
+    QTest::newRow("nothing selected") << "a/video/1" << false << QList<int>{} << "a/video/1";
+    QTest::newRow("in-progress row clicked") << "a/video/1" << true << QList<int>{0} << "a/video/1";
+}
+
+void TestSearchWindow::handBack()
+{
+    QFETCH(QString, field);
+    QFETCH(bool, whileSearching);
+    QFETCH(QList<int>, clicked);
+    QFETCH(QString, result);
+
+    Search search(field);
+    QVERIFY(search.server.listen(portal));
+    search.server.setPage(searchTarget("jakso"), resultsPage({"31", "32", "33"}));
+    if (whileSearching)
+        search.server.hold();
+    search.start();
+    if (whileSearching)
+        QTRY_COMPARE_WITH_TIMEOUT(search.server.targets().size(), 1, childTimeout);
+    else
+        QTRY_COMPARE_WITH_TIMEOUT(search.list()->count(), 3, childTimeout);
+
+    QListWidget *list = search.list();
+    for (int row : clicked) {
+        const QPoint middle = list->visualItemRect(list->item(row)).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, middle);
+    }
+    search.press(QDialogButtonBox::Ok);
+    QCOMPARE(search.url.text(), result);
+    QVERIFY(search.dialog.isHidden());
+    search.server.release();
+}
+
+void TestSearchWindow::twoSearchesTwoDialogs()
+{
+    LoopbackHttpServer server;
+    QVERIFY(server.listen(portal));
+    server.setPage(searchTarget("eka"), resultsPage({"51"}));
+    server.setPage(searchTarget("toka"), resultsPage({"61", "62"}));
+    MainWindow window;
+    window.show();
+    auto *word = window.findChild<QLineEdit *>(QStringLiteral("searchword"));
+    auto *button = window.findChild<QPushButton *>(QStringLiteral("pushButton_2"));
+    word->setText(QStringLiteral("eka"));
+    button->click();
+    word->setText(QStringLiteral("toka"));
+    button->click();
+
+    const QList<searchWindow *> dialogs = window.findChildren<searchWindow *>();
+    QCOMPARE(dialogs.size(), 2);
+    QVERIFY(dialogs.at(0)->isVisible() && dialogs.at(1)->isVisible());
+    QTRY_COMPARE_WITH_TIMEOUT(rows(listOf(dialogs.at(0))), QStringList{"<51> Jakso 51: Kuvaus 51"},
+                              childTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(rows(listOf(dialogs.at(1))),
+                              QStringList({"<61> Jakso 61: Kuvaus 61", "<62> Jakso 62: Kuvaus 62"}),
+                              childTimeout);
+}
+
+QTEST_MAIN(TestSearchWindow)
+#include "tst_searchwindow.moc"
