@@ -93,6 +93,7 @@ void downloader::childEnded()
 
 void downloader::beginFinishing()
 {
+    outputparser::readSaveLine(text);
     if (text.baseName.isEmpty()) {
         fail(finishing::unnamedDownload());
         return;

@@ -130,6 +130,14 @@ bool scanFetching(State &state)
     return metCarriageReturn;
 }
 
+void readSaveLine(State &state)
+{
+    SaveMarkerSearch saveMarker(state.output);
+    const qsizetype marker = saveMarker.from(0);
+    if (marker >= 0)
+        state.baseName = nameFromSaveLine(state.output, marker, saveMarker.lineFeedAfter());
+}
+
 bool scanFinishing(State &state)
 {
     // Each carriage return is examined with all text from the output's start.

@@ -15,7 +15,11 @@ struct State
     int percent1 = 0;
     int percent2 = 0;
     int duration = 0;
-    // Finishing phase: the text of output without carriage returns up to the
+    // When the fetcher has ended: its last lines are not scanned, yet a save line
+// among them still names the file.
+void readSaveLine(State &state);
+
+// Finishing phase: the text of output without carriage returns up to the
     // last carriage return already examined, and where the next one is looked for.
     QString finishingLine;
     qsizetype finishingScanned = 0;
@@ -25,6 +29,10 @@ struct State
 // percentage and the saved file's name, and drops everything before the last
 // carriage return met. Returns whether a carriage return was met.
 bool scanFetching(State &state);
+
+// When the fetcher has ended: its last lines are not scanned, yet a save line
+// among them still names the file.
+void readSaveLine(State &state);
 
 // Finishing phase: reads the converter's duration and time. Nothing is
 // dropped; the markers that count are the first ones of the whole output.

@@ -1,0 +1,259 @@
+#include "download/downloader.h"
+#include "external/externalprograms.h"
+#include "fakeprograms.h"
+#include "mediaclip.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+struct Report
+{
+    int percent1;
+    int percent2;
+    int err;
+    QString errmsg;
+
+    // P progress, E error, F fetch done, D done; by the values alone, as the
+    // batch controller sees them.
+    QChar kind() const
+    {
+        if (err)
+            return u'E';
+        if (percent1 == 100 && percent2 == 0)
+            return u'F';
+        return percent1 == 100 && percent2 == 100 ? u'D' : u'P';
+    }
+};
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void touch(const QString &path)
+{
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+}
+
+// A job run in a fresh working directory. The fake fetchers wait for the file
+// "go", which appears with the job's first report, so every run shows its
+// progress reports however fast the machine; "go2" likewise once a progress
+// report of the conversion has arrived.
+class JobRun
+{
+public:
+    JobRun() { QDir::setCurrent(work.path()); }
+    ~JobRun() { QDir::setCurrent(QDir::tempPath()); }
+
+    void start(int fixMp4, const QString &pageUrl, const QString &folder)
+    {
+        job = std::make_unique<downloader>(0, fixMp4, pageUrl, folder);
+        QObject::connect(job.get(), &downloader::valueChanged, job.get(),
+                         [this](int, int p1, int p2, int err, const QString &msg) {
+                             reports << Report{p1, p2, err, msg};
+                             touch(QStringLiteral("go"));
+                             if (!err && p2 > 0)
+                                 touch(QStringLiteral("go2"));
+                         });
+    }
+
+    bool ended() const
+    {
+        return !reports.isEmpty() && (reports.last().kind() == u'E' || reports.last().kind() == u'D');
+    }
+
+    // The kinds in order, a run of equal kinds counted once.
+    QString kinds() const
+    {
+        QString result;
+        for (const Report &report : reports) {
+            if (!result.endsWith(report.kind()))
+                result += report.kind();
+        }
+        return result;
+    }
+
+    QTemporaryDir work;
+    std::unique_ptr<downloader> job;
+    QList<Report> reports;
+};
+
+const QByteArray waitGo = "until [ -e go ]; do sleep 0.02; done\n";
+const QByteArray namesClip = "printf 'Saving to clip.flv\\n' >&2; printf 'not a video' > clip.flv\n";
+
+} // namespace
+
+class TestDownloader : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void reports_data();
+    void reports();
+    void fetcherArguments_data();
+    void fetcherArguments();
+    void finishing_data();
+    void finishing();
+
+private:
+    QTemporaryDir clips;
+    QString clip;
+    MediaInfo clipInfo;
+};
+
+void TestDownloader::initTestCase()
+{
+    clip = makeFlvClip(clips.path(), QStringLiteral("clip.flv"));
+    QVERIFY(!clip.isEmpty());
+    clipInfo = probeMedia(clip);
+    QVERIFY(clipInfo.valid());
+}
+
+void TestDownloader::reports_data()
+{
+    QTest::addColumn<QByteArray>("fetcher"); // empty: no fetcher to be found
+    QTest::addColumn<QByteArray>("converter"); // empty: the real ffmpeg
+    QTest::addColumn<bool>("pathOnly");
+    QTest::addColumn<int>("fixMp4");
+    QTest::addColumn<QString>("kinds");
+    QTest::addColumn<QString>("errmsg"); // a pattern
+    QTest::addColumn<bool>("fetchedKept");
+
+    QTest::newRow("copied") << namesClip + waitGo << QByteArray() << false << 0 << "PFD" << "" << false;
+    QTest::newRow("fetcher error")
+        << namesClip + waitGo + "printf '(3.0%%)\\rERROR: Download failed\\n' >&2; exit 1"
+        << QByteArray() << false << 1 << "PE" << "^ERROR: Download failed\n$" << true;
+    QTest::newRow("fetcher missing") << QByteArray() << QByteArray() << true << 1 << "E"
+                                     << "^ERROR.*rtmpdump-zvb" << false;
+    // Without the file's name there is nothing to convert: no bare "flv".
+    QTest::newRow("file never named") << "printf '(60.0%%)\\r' >&2\n" + waitGo << QByteArray() << false
+                                      << 1 << "PE" << "^ERROR.*rtmpdump-zvb" << false;
+    QTest::newRow("converter missing") << namesClip + waitGo << QByteArray() << true << 1 << "PFE"
+                                       << "^ERROR.*ffmpeg.*clip\\.flv" << true;
+    QTest::newRow("conversion fails") << namesClip + waitGo << QByteArray() << false << 1 << "PFE"
+                                      << "^ERROR.*clip\\.flv" << true;
+    // A fake converter, to print time as plain seconds and keep running at 100 %.
+    // While fetching, progress at 100 % looks like the fetch-done report.
+    QTest::newRow("converting at 100 %")
+        << "printf '(100.0%%)\\r' >&2\n" + namesClip + waitGo
+        << QByteArray("printf 'Duration: 00:00:10.00\\ntime=10.00 \\r' >&2\n"
+                      "until [ -e go2 ]; do sleep 0.02; done; cp -- \"$3\" \"${@: -1}\"")
+        << false << 1 << "FPD" << "" << false;
+}
+
+void TestDownloader::reports()
+{
+    QFETCH(QByteArray, fetcher);
+    QFETCH(QByteArray, converter);
+    QFETCH(bool, pathOnly);
+    QFETCH(int, fixMp4);
+
+    FakePrograms fakes(pathOnly ? FakePrograms::Path::Only : FakePrograms::Path::BeforeSystem);
+    if (!fetcher.isEmpty())
+        fakes.addScript(external::fetcherProgram(), fetcher);
+    if (!converter.isEmpty())
+        fakes.addScript(external::converterProgram(), converter);
+    JobRun run;
+    QDir(run.work.path()).mkdir(QStringLiteral("out"));
+    run.start(fixMp4, QStringLiteral("http://portal/video/1"), QStringLiteral("out"));
+    QTRY_VERIFY_WITH_TIMEOUT(run.ended(), 30000);
+
+    QTEST(run.kinds(), "kinds");
+    QFETCH(QString, errmsg);
+    const QString message = run.reports.last().errmsg;
+    QVERIFY2(errmsg.isEmpty() ? message.isEmpty() : message.contains(QRegularExpression(errmsg)),
+             qPrintable(message));
+    for (const Report &report : run.reports) {
+        if (report.kind() == u'P')
+            QVERIFY(report.percent1 != 100 || report.percent2 != 100);
+    }
+    QTEST(QFile::exists(QStringLiteral("clip.flv")), "fetchedKept");
+}
+
+void TestDownloader::fetcherArguments_data()
+{
+    QTest::addColumn<QString>("pageUrl");
+
+    QTest::newRow("plain") << "http://portal/video/1001";
+    QTest::newRow("blank") << "http://portal/video/10 01";
+    QTest::newRow("double quote") << "http://portal/video/\"1001 x\"";
+    QTest::newRow("empty") << "";
+}
+
+void TestDownloader::fetcherArguments()
+{
+    QFETCH(QString, pageUrl);
+    FakePrograms fakes;
+    fakes.addScript(external::fetcherProgram(), "printf '%s\\0' \"$@\" > args");
+    JobRun run;
+    run.start(0, pageUrl, QString());
+    QTRY_VERIFY_WITH_TIMEOUT(run.ended(), 30000);
+
+    const QByteArray received = readFile(QStringLiteral("args"));
+    QStringList arguments = QString::fromUtf8(received).split(QChar(0));
+    QCOMPARE(arguments.takeLast(), QString());
+    QCOMPARE(arguments, external::fetcherArguments(pageUrl));
+}
+
+void TestDownloader::finishing_data()
+{
+    QTest::addColumn<int>("fixMp4");
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<bool>("targetExists");
+
+    QTest::newRow("converted") << 1 << QByteArray("clip") << "out" << false;
+    QTest::newRow("converted over an older file") << 1 << QByteArray("Sää ja ilmasto") << "out dir" << true;
+    QTest::newRow("converted into the working directory") << 1 << QByteArray("clip") << "" << false;
+    QTest::newRow("copied") << 0 << QByteArray("clip") << "out" << false;
+    QTest::newRow("copied over an older file") << 0 << QByteArray("Sää") << "out/" << true;
+}
+
+void TestDownloader::finishing()
+{
+    QFETCH(int, fixMp4);
+    QFETCH(QByteArray, name);
+    QFETCH(QString, folder);
+
+    FakePrograms fakes;
+    // The fetcher names its file in bytes; a UTF-8 name must reach the file system unchanged.
+    fakes.addScript(external::fetcherProgram(), "cp -- '" + clip.toUtf8() + "' '" + name + ".flv'\n"
+                                                "printf 'Saving to %s.flv\\n' '" + name + "' >&2");
+    JobRun run;
+    const QString fileName = QString::fromUtf8(name) + ".mp4";
+    const QString target = QDir(run.work.path()).filePath(folder.isEmpty() ? fileName : folder + u'/' + fileName);
+    QDir(run.work.path()).mkpath(folder.isEmpty() ? QStringLiteral(".") : folder);
+    QFETCH(bool, targetExists);
+    if (targetExists) {
+        QFile older(target);
+        QVERIFY(older.open(QIODevice::WriteOnly));
+        older.write("an older file of the same name");
+    }
+    run.start(fixMp4, QStringLiteral("http://portal/video/1"), folder);
+    QTRY_VERIFY_WITH_TIMEOUT(run.ended(), 60000);
+
+    QCOMPARE(run.kinds(), QStringLiteral("FD"));
+    QVERIFY(!QFile::exists(QString::fromUtf8(name) + ".flv"));
+    if (fixMp4) {
+        const MediaInfo made = probeMedia(target);
+        QVERIFY2(made.formatName.contains(QLatin1String("mp4")), qPrintable(made.formatName));
+        QCOMPARE(made.videoCodec, clipInfo.videoCodec);
+        QCOMPARE(made.audioCodec, clipInfo.audioCodec);
+        QVERIFY2(qAbs(made.duration - clipInfo.duration) < 0.1, qPrintable(QString::number(made.duration)));
+    } else {
+        QCOMPARE(readFile(target), readFile(clip));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestDownloader)
+#include "tst_downloader.moc"
