@@ -24,6 +24,7 @@ private slots:
     void launcher();
     void metainfo();
     void packageHoldsTheInstalledTree();
+    void softwareCentresFindTheLauncher();
     void packageFields();
     void packageDependencies_data();
     void packageDependencies();
@@ -235,6 +236,14 @@ void TestPackage::metainfo()
 void TestPackage::packageHoldsTheInstalledTree()
 {
     QCOMPARE(filesUnder(root + QStringLiteral("/usr")), filesUnder(prefix));
+}
+
+// Checks the metainfo against the launcher and icon the package really carries.
+void TestPackage::softwareCentresFindTheLauncher()
+{
+    Result validate = run(QStringLiteral("appstreamcli"),
+                          {QStringLiteral("validate-tree"), QStringLiteral("--no-net"), root});
+    QVERIFY2(validate.exitCode == 0, qPrintable(validate.output));
 }
 
 void TestPackage::packageFields()
