@@ -87,7 +87,8 @@ public:
     QList<Report> reports;
 };
 
-const QByteArray waitGo = "until [ -e go ]; do sleep 0.02; done\n";
+// Bounded, so that a fake left behind by a failed test ends by itself.
+const QByteArray waitGo = "for ((i = 0; i < 5000; ++i)); do [ -e go ] && break; sleep 0.02; done\n";
 const QByteArray namesClip = "printf 'Saving to clip.flv\\n' >&2; printf 'not a video' > clip.flv\n";
 
 } // namespace
@@ -125,30 +126,31 @@ void TestDownloader::reports_data()
     QTest::addColumn<QByteArray>("converter"); // empty: the real ffmpeg
     QTest::addColumn<bool>("pathOnly");
     QTest::addColumn<int>("fixMp4");
-    QTest::addColumn<QString>("kinds");
+    QTest::addColumn<QString>("kinds"); // a pattern
     QTest::addColumn<QString>("errmsg"); // a pattern
     QTest::addColumn<bool>("fetchedKept");
 
-    QTest::newRow("copied") << namesClip + waitGo << QByteArray() << false << 0 << "PFD" << "" << false;
+    QTest::newRow("copied") << namesClip + waitGo << QByteArray() << false << 0 << "^PFD$" << "" << false;
     QTest::newRow("fetcher error")
         << namesClip + waitGo + "printf '(3.0%%)\\rERROR: Download failed\\n' >&2; exit 1"
-        << QByteArray() << false << 1 << "PE" << "^ERROR: Download failed\n$" << true;
-    QTest::newRow("fetcher missing") << QByteArray() << QByteArray() << true << 1 << "E"
+        << QByteArray() << false << 1 << "^PE$" << "^ERROR: Download failed\n$" << true;
+    QTest::newRow("fetcher missing") << QByteArray() << QByteArray() << true << 1 << "^E$"
                                      << "^ERROR.*rtmpdump-zvb" << false;
     // Without the file's name there is nothing to convert: no bare "flv".
     QTest::newRow("file never named") << "printf '(60.0%%)\\r' >&2\n" + waitGo << QByteArray() << false
-                                      << 1 << "PE" << "^ERROR.*rtmpdump-zvb" << false;
-    QTest::newRow("converter missing") << namesClip + waitGo << QByteArray() << true << 1 << "PFE"
+                                      << 1 << "^PE$" << "^ERROR.*rtmpdump-zvb" << false;
+    QTest::newRow("converter missing") << namesClip + waitGo << QByteArray() << true << 1 << "^PFE$"
                                        << "^ERROR.*ffmpeg.*clip\\.flv" << true;
-    QTest::newRow("conversion fails") << namesClip + waitGo << QByteArray() << false << 1 << "PFE"
+    QTest::newRow("conversion fails") << namesClip + waitGo << QByteArray() << false << 1 << "^PFP?E$"
                                       << "^ERROR.*clip\\.flv" << true;
     // A fake converter, to print time as plain seconds and keep running at 100 %.
     // While fetching, progress at 100 % looks like the fetch-done report.
     QTest::newRow("converting at 100 %")
         << "printf '(100.0%%)\\r' >&2\n" + namesClip + waitGo
         << QByteArray("printf 'Duration: 00:00:10.00\\ntime=10.00 \\r' >&2\n"
-                      "until [ -e go2 ]; do sleep 0.02; done; cp -- \"$3\" \"${@: -1}\"")
-        << false << 1 << "FPD" << "" << false;
+                      "for ((i = 0; i < 5000; ++i)); do [ -e go2 ] && break; sleep 0.02; done\n"
+                      "cp -- \"$3\" \"${@: -1}\"")
+        << false << 1 << "^FPD$" << "" << false;
 }
 
 void TestDownloader::reports()
@@ -168,7 +170,8 @@ void TestDownloader::reports()
     run.start(fixMp4, QStringLiteral("http://portal/video/1"), QStringLiteral("out"));
     QTRY_VERIFY_WITH_TIMEOUT(run.ended(), 30000);
 
-    QTEST(run.kinds(), "kinds");
+    QFETCH(QString, kinds);
+    QVERIFY2(run.kinds().contains(QRegularExpression(kinds)), qPrintable(run.kinds()));
     QFETCH(QString, errmsg);
     const QString message = run.reports.last().errmsg;
     QVERIFY2(errmsg.isEmpty() ? message.isEmpty() : message.contains(QRegularExpression(errmsg)),
@@ -242,7 +245,8 @@ void TestDownloader::finishing()
     run.start(fixMp4, QStringLiteral("http://portal/video/1"), folder);
     QTRY_VERIFY_WITH_TIMEOUT(run.ended(), 60000);
 
-    QCOMPARE(run.kinds(), QStringLiteral("FD"));
+    // A slow conversion may show progress between the two.
+    QVERIFY2(run.kinds().contains(QRegularExpression(QStringLiteral("^FP?D$"))), qPrintable(run.kinds()));
     QVERIFY(!QFile::exists(QString::fromUtf8(name) + ".flv"));
     if (fixMp4) {
         const MediaInfo made = probeMedia(target);

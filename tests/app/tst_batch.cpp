@@ -1,0 +1,226 @@
+#include "app/mainwindow.h"
+#include "external/externalprograms.h"
+#include "fakeprograms.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+constexpr int Patience = 30000;
+
+// Each address tells the fake fetcher what to do: "wait-ok-40-b" saves b.flv,
+// shows 40 %, waits until the test releases b, then ends well; "now-fail-0-c"
+// fails at once. Scripted, so that the test decides when each job ends.
+const QByteArray fakeFetcher = R"(
+IFS=- read -r when result pct id <<<"${@: -1}"
+echo $$ > "started-$id"
+printf 'Saving to %s.flv\n' "$id" >&2
+printf 'video %s' "$id" > "$id.flv"
+printf '10.000 kB / 1.00 sec (%s.0%%)\r' "$pct" >&2
+# Bounded, so that a fake left behind by a failed test ends by itself.
+for ((i = 0; i < 5000; ++i)); do [ "$when" = wait ] && [ ! -e "release-$id" ] || break; sleep 0.02; done
+if [ "$result" = fail ]; then printf 'ERROR: fake failure %s\n' "$id" >&2; exit 1; fi
+exit 0
+)";
+
+class Batch
+{
+public:
+    Batch()
+        : window(std::make_unique<MainWindow>())
+    {
+        QDir::setCurrent(work.path());
+        QDir(work.path()).mkdir(QStringLiteral("out"));
+        fakes.addScript(external::fetcherProgram(), fakeFetcher);
+        child<QCheckBox>("checkBox")->setChecked(false);
+        child<QLineEdit>("outputfile")->setText(QStringLiteral("out"));
+    }
+    ~Batch()
+    {
+        window.reset();
+        QDir::setCurrent(QDir::tempPath());
+    }
+
+    template<typename T>
+    T *child(const char *name) const
+    {
+        return window->findChild<T *>(QLatin1String(name));
+    }
+
+    void start(const QString &addresses, int threads)
+    {
+        child<QLineEdit>("url")->setText(addresses);
+        child<QComboBox>("threadcount")->setCurrentIndex(threads - 1);
+        child<QPushButton>("pushButton")->click();
+    }
+
+    static void release(const QString &id) { QFile(QStringLiteral("release-") + id).open(QIODevice::WriteOnly); }
+    static bool started(const QString &id) { return QFile::exists(QStringLiteral("started-") + id); }
+    QString status() const { return child<QLineEdit>("statusbar")->text(); }
+    QString url() const { return child<QLineEdit>("url")->text(); }
+    int bar() const { return child<QProgressBar>("progressBar")->value(); }
+    bool controlsEnabled() const
+    {
+        return child<QPushButton>("pushButton")->isEnabled() && child<QLineEdit>("outputfile")->isEnabled();
+    }
+
+    QTemporaryDir work;
+    FakePrograms fakes;
+    std::unique_ptr<MainWindow> window;
+};
+
+const QString allSaved = QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!");
+
+} // namespace
+
+class TestBatch : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void queue();
+    void batchEnd_data();
+    void batchEnd();
+    void progress_data();
+    void progress();
+    void noFreeSlot();
+    void windowEndsJobs();
+};
+
+void TestBatch::queue()
+{
+    Batch batch;
+    batch.start(QStringLiteral("wait-ok-0-a;wait-ok-0-b;wait-ok-0-c"), 2);
+    QCOMPARE(batch.url(), QStringLiteral("wait-ok-0-c"));
+    QCOMPARE(batch.status(), QStringLiteral("Ladataan tiedostoja..2/3"));
+    QVERIFY(!batch.child<QPushButton>("pushButton")->isEnabled());
+    QVERIFY(!batch.child<QLineEdit>("outputfile")->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(Batch::started("a") && Batch::started("b"), Patience);
+    QVERIFY(!Batch::started("c"));
+
+    Batch::release(QStringLiteral("a"));
+    QTRY_COMPARE_WITH_TIMEOUT(batch.status(), QStringLiteral("Valmiina 1/3"), Patience);
+    QTRY_VERIFY_WITH_TIMEOUT(Batch::started("c"), Patience);
+    QVERIFY(!batch.controlsEnabled());
+
+    Batch::release(QStringLiteral("b"));
+    Batch::release(QStringLiteral("c"));
+    QTRY_COMPARE_WITH_TIMEOUT(batch.status(), allSaved, Patience);
+    QCOMPARE(batch.bar(), 100);
+    QVERIFY(batch.controlsEnabled());
+    QCOMPARE(batch.url(), QStringLiteral("wait-ok-0-c"));
+    for (const char *file : {"out/a.mp4", "out/b.mp4", "out/c.mp4"})
+        QVERIFY2(QFile::exists(QLatin1String(file)), file);
+}
+
+void TestBatch::batchEnd_data()
+{
+    QTest::addColumn<QString>("addresses");
+    QTest::addColumn<int>("threads");
+    QTest::addColumn<QString>("endText");
+    QTest::addColumn<QStringList>("errors");
+
+    QTest::newRow("all saved") << "now-ok-0-a;now-ok-0-b" << 2 << allSaved << QStringList();
+    QTest::newRow("one failed") << "now-ok-0-a;now-fail-0-b;now-ok-0-c" << 2
+                                << "Valmis: 2/3 tallennettu, 1 epäonnistui"
+                                << QStringList{"ERROR: fake failure b"};
+    QTest::newRow("all failed") << "now-fail-0-a;now-fail-0-b;now-fail-0-c" << 1
+                                << "Valmis: 0/3 tallennettu, 3 epäonnistui"
+                                << QStringList{"ERROR: fake failure a", "ERROR: fake failure b",
+                                               "ERROR: fake failure c"};
+}
+
+void TestBatch::batchEnd()
+{
+    QFETCH(QString, addresses);
+    QFETCH(int, threads);
+    QFETCH(QString, endText);
+    QFETCH(QStringList, errors);
+
+    Batch batch;
+    batch.start(addresses, threads);
+    QTRY_VERIFY_WITH_TIMEOUT(batch.controlsEnabled(), Patience);
+    QCOMPARE(batch.status(), endText);
+    QCOMPARE(batch.bar(), 100);
+    // The error messages outlive the texts that replaced them.
+    QStringList kept = batch.child<QLineEdit>("statusbar")->toolTip().split(u'\n', Qt::SkipEmptyParts);
+    kept.sort();
+    QCOMPARE(kept, errors);
+}
+
+void TestBatch::progress_data()
+{
+    QTest::addColumn<QString>("addresses");
+    QTest::addColumn<QStringList>("waiting");
+    QTest::addColumn<int>("bar");
+
+    QTest::newRow("one address") << "wait-ok-40-a" << QStringList{"a"} << 40;
+    QTest::newRow("three, one done, one at 50 %")
+        << "now-ok-0-a;wait-ok-50-b;wait-ok-0-c" << QStringList{"b", "c"} << 33 + 16;
+    QTest::newRow("four, one done, one at 40 %")
+        << "now-ok-0-a;wait-ok-40-b;wait-ok-0-c;wait-ok-0-d" << QStringList{"b", "c", "d"} << 25 + 10;
+}
+
+void TestBatch::progress()
+{
+    QFETCH(QString, addresses);
+    QFETCH(QStringList, waiting);
+
+    Batch batch;
+    batch.start(addresses, 5);
+    QTRY_COMPARE_WITH_TIMEOUT(batch.bar(), [] { QFETCH(int, bar); return bar; }(), Patience);
+    for (const QString &id : waiting)
+        Batch::release(id);
+    QTRY_COMPARE_WITH_TIMEOUT(batch.status(), allSaved, Patience);
+}
+
+void TestBatch::noFreeSlot()
+{
+    Batch batch;
+    batch.start(QStringLiteral("wait-ok-0-a;wait-ok-0-b;wait-ok-0-c;wait-ok-0-d;wait-ok-0-e;now-ok-0-f;now-ok-0-g"), 5);
+    QCOMPARE(batch.status(), QStringLiteral("Ladataan tiedostoja..5/7"));
+    QCOMPARE(batch.url(), QStringLiteral("now-ok-0-f;now-ok-0-g"));
+
+    // All five slots busy: the address taken goes back to the front of the field.
+    batch.window->StartProcessing();
+    QCOMPARE(batch.url(), QStringLiteral("now-ok-0-f;now-ok-0-g"));
+
+    for (const QString id : {"a", "b", "c", "d", "e"})
+        Batch::release(id);
+    QTRY_COMPARE_WITH_TIMEOUT(batch.status(), allSaved, Patience);
+    QVERIFY(QFile::exists(QStringLiteral("out/f.mp4")));
+    QVERIFY(QFile::exists(QStringLiteral("out/g.mp4")));
+}
+
+void TestBatch::windowEndsJobs()
+{
+    Batch batch;
+    batch.start(QStringLiteral("wait-ok-0-a;wait-ok-0-b"), 2);
+    QTRY_VERIFY_WITH_TIMEOUT(Batch::started("a") && Batch::started("b"), Patience);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QStringLiteral("a.flv")) && QFile::exists(QStringLiteral("b.flv")), Patience);
+    QStringList children;
+    for (const char *id : {"a", "b"}) {
+        QFile pid(QStringLiteral("started-") + QLatin1String(id));
+        QVERIFY(pid.open(QIODevice::ReadOnly));
+        children << QStringLiteral("/proc/") + QString::fromLatin1(pid.readAll().trimmed());
+    }
+    batch.window.reset();
+    for (const QString &child : children)
+        QVERIFY2(!QFile::exists(child), qPrintable(child));
+    // What was fetched so far stays.
+    QVERIFY(QFile::exists(QStringLiteral("a.flv")));
+    QVERIFY(QFile::exists(QStringLiteral("b.flv")));
+}
+
+QTEST_MAIN(TestBatch)
+#include "tst_batch.moc"
