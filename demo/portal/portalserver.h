@@ -6,7 +6,6 @@
 #include <QTcpServer>
 
 class QTcpSocket;
-class QTimer;
 
 namespace demo {
 
@@ -21,10 +20,10 @@ public:
     bool listen(quint16 port);
     QString errorString() const { return m_server.errorString(); }
 
+private:
     static constexpr int requestDeadlineMs = 10000;
     static constexpr int maxRequestBytes = 16 * 1024;
 
-private:
     void acceptConnections();
     void readRequest(QTcpSocket *socket);
     void answer(QTcpSocket *socket, const QByteArray &response);

@@ -88,12 +88,6 @@ ResumePoint findResumePoint(const QByteArray &file)
     point.cut = keyframe.offset;
     point.timestamp = keyframe.timestamp;
     point.keyframe = keyframe.body(file);
-    for (qsizetype i = 0; i < keyframeIndex; ++i) {
-        if (tags[i].type == 8) {
-            point.haveAudio = true;
-            point.lastAudioTimestamp = tags[i].timestamp;
-        }
-    }
     return point;
 }
 
@@ -112,10 +106,7 @@ bool appendContinuation(QByteArray *kept, const ResumePoint &point, const QByteA
         const FlvTag &tag = tags[i];
         if ((tag.type != 8 && tag.type != 9) || tag.timestamp < shift)
             continue;
-        const quint32 timestamp = tag.timestamp - shift;
-        if (tag.type == 8 && point.haveAudio && timestamp <= point.lastAudioTimestamp)
-            continue;
-        kept->append(retimedTag(continuation, tag, timestamp));
+        kept->append(retimedTag(continuation, tag, tag.timestamp - shift));
     }
     return true;
 }

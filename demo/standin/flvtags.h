@@ -23,8 +23,6 @@ struct ResumePoint {
     qint64 cut = 0;               // bytes kept: everything before that keyframe
     quint32 timestamp = 0;        // of that keyframe
     QByteArray keyframe;          // its body, to recognise it in the continuation
-    quint32 lastAudioTimestamp = 0;
-    bool haveAudio = false;
 };
 
 ResumePoint findResumePoint(const QByteArray &file);

@@ -22,8 +22,6 @@ public:
     // counts seconds from `startSeconds`.
     void continueFrom(qint64 keptBytes, double startSeconds);
 
-    double durationSeconds() const { return m_duration; }
-
 private:
     QByteArray piece(const QByteArray &text, char ending);
     QByteArray rewriteProgress(const QByteArray &text) const;
