@@ -103,7 +103,9 @@ void downloader::beginFinishing()
     const QString fetched = finishing::fetchedFile(text.baseName);
     const QString target = finishing::targetFile(folder, text.baseName);
     if (fixMp4) {
-        process.start(external::converterProgram(), external::converterArguments(fetched, target));
+        process.start(external::converterProgram(),
+                      external::converterArguments(finishing::converterFile(fetched),
+                                                   finishing::converterFile(target)));
     } else {
         moveFailure = finishing::moveDownload(fetched, target);
     }

@@ -32,6 +32,11 @@ QString targetFile(const QString &folder, const QString &baseName)
     return folder + separator + diskName(baseName) + QStringLiteral("mp4");
 }
 
+QString converterFile(const QString &path)
+{
+    return QStringLiteral("file:") + path;
+}
+
 QString conversionFailure(const QString &fetched, const QString &target,
                           const ConversionResult &result)
 {

@@ -16,6 +16,11 @@ QString fetchedFile(const QString &baseName);
 // The target: folder, "/" unless the folder is empty, baseName + "mp4".
 QString targetFile(const QString &folder, const QString &baseName);
 
+// A file name as the converter must be given it: without the file: prefix it
+// takes "Uutiset: x.flv" for an address of an unknown protocol and "-x.mp4"
+// for an option.
+QString converterFile(const QString &path);
+
 struct ConversionResult
 {
     bool exitedNormally = false;

@@ -124,7 +124,7 @@ void TestDownloader::reports_data()
         << "printf '(100.0%%)\\r' >&2\n" + namesClip + waitGo
         << QByteArray("printf 'Duration: 00:00:10.00\\ntime=10.00 \\r' >&2\n"
                       "for ((i = 0; i < 5000; ++i)); do [ -e go2 ] && break; sleep 0.02; done\n"
-                      "cp -- \"$3\" \"${@: -1}\"")
+                      "out=\"${@: -1}\"; cp -- \"${3#file:}\" \"${out#file:}\"")
         << false << 1 << "^FPD$" << "" << false;
 }
 
@@ -186,7 +186,8 @@ void TestDownloader::finishing_data()
     QTest::addColumn<bool>("targetExists");
 
     QTest::newRow("converted") << 1 << QByteArray("clip") << "out" << false;
-    QTest::newRow("converted over an older file") << 1 << QByteArray("Sää ja ilmasto") << "out dir" << true;
+    QTest::newRow("converted over an older file") << 1 << QByteArray("Uutiset: Sää ja ilmasto") << "out dir" << true;
+    QTest::newRow("converted, name like an option") << 1 << QByteArray("-x") << "" << false;
     QTest::newRow("converted into the working directory") << 1 << QByteArray("clip") << "" << false;
     QTest::newRow("copied") << 0 << QByteArray("clip") << "out" << false;
     QTest::newRow("copied over an older file") << 0 << QByteArray("Sää") << "out/" << true;
