@@ -4,8 +4,38 @@
 
 namespace {
 
-const QString videoLinkMarker = QStringLiteral("href=\"/video/");
 constexpr qsizetype markerLength = 13;
+
+// Rows of a page whose hits lack their paragraph end would each hold the rest
+// of the page, gigabytes on a large page; no cut runs on longer than this.
+constexpr qsizetype longestCut = 1000;
+
+enum class Mark { VideoLink, TagOpen, TagClose, Paragraph, ParagraphEnd };
+
+// A text searched for again and again. It keeps its last answer: the first
+// occurrence at or after `from` is the first one from any index up to it, and a
+// search that failed fails from any later index. This keeps pages whose hits
+// lack their paragraphs, where each pass searches to the end, linear as well.
+class Needle
+{
+public:
+    explicit Needle(const QString &text) : text(text) {}
+
+    qsizetype findIn(const QString &page, qsizetype from)
+    {
+        const bool known = lastFrom >= 0 && from >= lastFrom && (lastFound < 0 || from <= lastFound);
+        if (!known) {
+            lastFrom = from;
+            lastFound = page.indexOf(text, from);
+        }
+        return lastFound;
+    }
+
+private:
+    QString text;
+    qsizetype lastFrom = -1;
+    qsizetype lastFound = -1;
+};
 
 // The unread rest of the page, seen as if everything before `base` had been
 // removed from the front. Moving `base` instead of removing text keeps the
@@ -15,19 +45,14 @@ class PageRest
 public:
     explicit PageRest(const QString &page) : page(page) {}
 
-    qsizetype find(const QString &needle, qsizetype from) const
+    qsizetype find(Mark mark, qsizetype from)
     {
-        const qsizetype found = page.indexOf(needle, base + from);
-        return found < 0 ? -1 : found - base;
-    }
-    qsizetype find(QChar needle, qsizetype from) const
-    {
-        const qsizetype found = page.indexOf(needle, base + from);
+        const qsizetype found = needles[int(mark)].findIn(page, base + from);
         return found < 0 ? -1 : found - base;
     }
     QString cut(qsizetype from, qsizetype length) const
     {
-        return page.mid(base + from, length);
+        return page.mid(base + from, length < 0 || length > longestCut ? longestCut : length);
     }
     void dropFront(qsizetype count)
     {
@@ -38,6 +63,9 @@ public:
 private:
     const QString &page;
     qsizetype base = 0;
+    Needle needles[5] = {Needle(QStringLiteral("href=\"/video/")), Needle(QStringLiteral("<")),
+                         Needle(QStringLiteral(">")), Needle(QStringLiteral("<p>")),
+                         Needle(QStringLiteral("p>"))};
 };
 
 QString replaceEntities(QString text)
@@ -50,27 +78,27 @@ QString replaceEntities(QString text)
 
 // The fourth marker counted from the one just consumed; a failed search makes
 // the next one start at 12, where it fails as well.
-qsizetype fourthMarker(const PageRest &rest)
+qsizetype fourthMarker(PageRest &rest)
 {
-    const qsizetype second = rest.find(videoLinkMarker, 0);
-    const qsizetype third = rest.find(videoLinkMarker, second + markerLength);
-    return rest.find(videoLinkMarker, third + markerLength);
+    const qsizetype second = rest.find(Mark::VideoLink, 0);
+    const qsizetype third = rest.find(Mark::VideoLink, second + markerLength);
+    return rest.find(Mark::VideoLink, third + markerLength);
 }
 
 // Reads the hit whose title link starts at `link`; returns its row and where
 // its description ended (-1 when no paragraph end followed).
-QString readHit(const PageRest &rest, qsizetype link, qsizetype *descriptionEnd)
+QString readHit(PageRest &rest, qsizetype link, qsizetype *descriptionEnd)
 {
-    const qsizetype tagEnd = rest.find(u'>', link);
-    const qsizetype textEnd = rest.find(u'<', link);
+    const qsizetype tagEnd = rest.find(Mark::TagClose, link);
+    const qsizetype textEnd = rest.find(Mark::TagOpen, link);
     const QString title = rest.cut(tagEnd + 1, textEnd - tagEnd - 1);
 
     const qsizetype idStart = link + markerLength;
-    const qsizetype idTagEnd = rest.find(u'>', idStart);
+    const qsizetype idTagEnd = rest.find(Mark::TagClose, idStart);
     const QString id = rest.cut(idStart, idTagEnd - link - 14);
 
-    const qsizetype paragraph = rest.find(QStringLiteral("<p>"), idStart);
-    const qsizetype paragraphEnd = rest.find(QStringLiteral("p>"), paragraph + 3);
+    const qsizetype paragraph = rest.find(Mark::Paragraph, idStart);
+    const qsizetype paragraphEnd = rest.find(Mark::ParagraphEnd, paragraph + 3);
     const QString description = rest.cut(paragraph + 3, paragraphEnd - paragraph - 5);
 
     *descriptionEnd = paragraphEnd;
@@ -84,7 +112,7 @@ QStringList parseResultsPage(const QString &page)
 {
     QStringList entries;
     PageRest rest(page);
-    qsizetype marker = rest.find(videoLinkMarker, 0);
+    qsizetype marker = rest.find(Mark::VideoLink, 0);
     while (marker != -1) {
         rest.dropFront(marker + markerLength);
         const qsizetype link = fourthMarker(rest);
@@ -93,7 +121,7 @@ QStringList parseResultsPage(const QString &page)
         qsizetype descriptionEnd = -1;
         entries.append(readHit(rest, link, &descriptionEnd));
         rest.dropFront(descriptionEnd);
-        marker = rest.find(videoLinkMarker, 0);
+        marker = rest.find(Mark::VideoLink, 0);
     }
     return entries;
 }

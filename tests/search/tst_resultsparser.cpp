@@ -57,6 +57,7 @@ private slots:
     void pages_data();
     void pages();
     void randomPagesMatchLiteralScan();
+    void rowsStayShortWithoutParagraphs();
     void videoAddresses_data();
     void videoAddresses();
 };
@@ -126,10 +127,25 @@ void TestResultsParser::randomPagesMatchLiteralScan()
     QRandomGenerator random(20240611);
     for (int round = 0; round < 3000; ++round) {
         QString page;
-        const int length = random.bounded(80);
+        const int length = random.bounded(70);
         for (int i = 0; i < length; ++i)
             page += pieces.at(random.bounded(pieces.size()));
         QCOMPARE(parseResultsPage(page), literalScan(page));
+    }
+}
+
+void TestResultsParser::rowsStayShortWithoutParagraphs()
+{
+    // Without paragraph ends every description would run to the end of the page.
+    QByteArray page;
+    for (int i = 0; i < 600; ++i)
+        page += link(QByteArray::number(i), "Jakso") + QByteArray(300, 'x');
+    const QStringList rows = parseResultsPage(QString::fromLatin1(page));
+    QCOMPARE(rows.size(), 597);
+    for (int i = 0; i < rows.size(); ++i) {
+        const QString start = QStringLiteral("<%1> Jakso: ").arg(i + 3);
+        QVERIFY2(rows.at(i).startsWith(start), qPrintable(rows.at(i).left(40)));
+        QVERIFY(rows.at(i).size() <= start.size() + 1000);
     }
 }
 
