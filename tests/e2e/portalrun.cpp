@@ -1,0 +1,156 @@
+#include "portalrun.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTcpSocket>
+#include <QTest>
+#include <QUrl>
+
+#include <csignal>
+
+namespace {
+
+constexpr int ScriptPatience = 180000;
+constexpr int ServerPatience = 15000;
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Gone, or a zombie that nobody has reaped yet: either way it serves nothing.
+bool processGone(pid_t pid)
+{
+    if (::kill(pid, 0) != 0)
+        return true;
+    const QByteArray stat = fileBytes(QStringLiteral("/proc/%1/stat").arg(pid));
+    const qsizetype state = stat.lastIndexOf(')') + 2;
+    return state < 2 || stat.mid(state, 1) == "Z";
+}
+
+bool portAnswers(quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    return socket.waitForConnected(1000);
+}
+
+quint16 streamPort()
+{
+    return quint16(QUrl(QStringLiteral(LUMORA_STREAM_URL)).port(1935));
+}
+
+QString stopByPidFile(const QString &pidFile)
+{
+    bool ok = false;
+    const pid_t pid = pid_t(fileBytes(pidFile).trimmed().toLongLong(&ok));
+    if (!ok || ::kill(pid, SIGTERM) != 0)
+        return QStringLiteral("no running server in ") + pidFile;
+    if (!QTest::qWaitFor([pid] { return processGone(pid); }, ServerPatience))
+        return QStringLiteral("the server of %1 did not stop").arg(pidFile);
+    return QString();
+}
+
+} // namespace
+
+PortalRun::PortalRun(const QString &catalogue)
+    : buildDir(QStringLiteral(LUMORA_BUILD_DIR))
+{
+    if (catalogue.isEmpty())
+        return;
+    // scripts/portal learns the catalogue from the build's portal.env, so
+    // another catalogue needs a copy of that file naming it.
+    QByteArray env = fileBytes(buildDir + QStringLiteral("/demo/portal.env"));
+    const qsizetype line = env.indexOf("\nCATALOGUE=");
+    const qsizetype lineEnd = env.indexOf('\n', line + 1);
+    if (line >= 0 && lineEnd > line)
+        env.replace(line + 1, lineEnd - line - 1, "CATALOGUE=" + QFile::encodeName(catalogue));
+    buildDir = folder.filePath(QStringLiteral("build"));
+    QDir().mkpath(buildDir + QStringLiteral("/demo"));
+    QFile copy(buildDir + QStringLiteral("/demo/portal.env"));
+    if (copy.open(QIODevice::WriteOnly))
+        copy.write(env);
+}
+
+QString PortalRun::start()
+{
+    return portalScript(QStringLiteral("start"));
+}
+
+QString PortalRun::stop()
+{
+    return portalScript(QStringLiteral("stop"));
+}
+
+QString PortalRun::stopStreamServer()
+{
+    return stopByPidFile(runPath(QStringLiteral("nginx.pid")));
+}
+
+QString PortalRun::startStreamServer()
+{
+    QProcess nginx;
+    nginx.start(QStringLiteral("nginx"),
+                {QStringLiteral("-p"), runPath(QStringLiteral("nginx/")),
+                 QStringLiteral("-c"), runPath(QStringLiteral("nginx.conf")),
+                 QStringLiteral("-e"), runPath(QStringLiteral("nginx/logs/error.log"))});
+    if (!nginx.waitForFinished(ServerPatience) || nginx.exitCode() != 0)
+        return QStringLiteral("nginx did not start again: ") + QString::fromLocal8Bit(nginx.readAllStandardError());
+    if (!QTest::qWaitFor([] { return portAnswers(streamPort()); }, ServerPatience))
+        return QStringLiteral("nginx does not answer again");
+    return QString();
+}
+
+QString PortalRun::stopWebServer()
+{
+    return stopByPidFile(runPath(QStringLiteral("portal.pid")));
+}
+
+QString PortalRun::sourceVideo(const QString &id) const
+{
+    return runPath(QStringLiteral("videos/") + id + QStringLiteral(".flv"));
+}
+
+void PortalRun::useStandIn()
+{
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QByteArray(LUMORA_STANDIN_DIR) + ':' + path);
+    setFastPace(true);
+}
+
+void PortalRun::setFastPace(bool fast)
+{
+    if (fast)
+        qputenv("LUMORA_STANDIN_FAST", "1");
+    else
+        qunsetenv("LUMORA_STANDIN_FAST");
+}
+
+QString PortalRun::portalScript(const QString &action)
+{
+    if (!folder.isValid())
+        return QStringLiteral("no temporary folder");
+    QProcess script;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("BUILD_DIR"), buildDir);
+    script.setProcessEnvironment(env);
+    script.setProcessChannelMode(QProcess::MergedChannels);
+    script.start(QStringLiteral("bash"), {QStringLiteral(LUMORA_SOURCE_DIR "/scripts/portal"),
+                                          action, runPath(QString())});
+    if (!script.waitForFinished(ScriptPatience)) {
+        script.kill();
+        script.waitForFinished();
+        return QStringLiteral("scripts/portal %1 did not end").arg(action);
+    }
+    if (script.exitStatus() != QProcess::NormalExit || script.exitCode() != 0)
+        return QStringLiteral("scripts/portal %1 failed: ").arg(action)
+               + QString::fromLocal8Bit(script.readAll());
+    return QString();
+}
+
+QString PortalRun::runPath(const QString &name) const
+{
+    return folder.filePath(QStringLiteral("run/") + name);
+}

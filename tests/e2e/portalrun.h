@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+// The demo portal of one test program: started with scripts/portal in a run
+// folder of its own, with the build's catalogue or another one.
+class PortalRun
+{
+public:
+    // An empty catalogue means the build's own, demo/catalogue.tsv.
+    explicit PortalRun(const QString &catalogue = QString());
+
+    // Each returns an empty string, or what went wrong.
+    QString start();
+    QString stop();
+    // The stream server (nginx) or the HTTP server alone, to make faults.
+    QString stopStreamServer();
+    QString startStreamServer();
+    QString stopWebServer();
+
+    // The FLV the portal streams for a catalogue id.
+    QString sourceVideo(const QString &id) const;
+
+    // The stand-in fetcher first on PATH; at full speed or at the video's own pace.
+    static void useStandIn();
+    static void setFastPace(bool fast);
+
+private:
+    QString portalScript(const QString &action);
+    QString runPath(const QString &name) const;
+
+    QTemporaryDir folder;
+    QString buildDir;
+};

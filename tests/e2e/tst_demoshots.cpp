@@ -1,0 +1,106 @@
+// Pictures of the program at work against the demo portal, on a real X server:
+// the search dialog with its results, and the main window in the middle of a
+// batch. The README shows them.
+#include "portalrun.h"
+#include "windowdriver.h"
+
+#include <QDialog>
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+constexpr int Patience = 60000;
+
+int colourCount(const QImage &image)
+{
+    QSet<QRgb> colours;
+    for (int y = 0; y < image.height(); y += 2)
+        for (int x = 0; x < image.width(); x += 2)
+            colours.insert(image.pixel(x, y));
+    return colours.size();
+}
+
+// Rendered by the widget itself, so that a selection made a moment ago is in
+// the picture whether or not the X server has been repainted yet.
+bool grabPainted(QWidget *widget, QImage *shot)
+{
+    *shot = widget->grab().toImage();
+    return colourCount(*shot) > 8;
+}
+
+bool keep(const QImage &shot, const char *name)
+{
+    const QString path = QStringLiteral(LUMORA_ARTIFACTS_DIR "/") + QLatin1String(name);
+    if (!QDir().mkpath(QStringLiteral(LUMORA_ARTIFACTS_DIR)) || !shot.save(path))
+        return false;
+    qInfo("screenshot kept at %s", qPrintable(path));
+    return true;
+}
+
+} // namespace
+
+class DemoShotsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void searchThenBatch();
+
+private:
+    PortalRun portal;
+    QTemporaryDir work;
+};
+
+void DemoShotsTest::initTestCase()
+{
+    QVERIFY2(QGuiApplication::platformName() == QLatin1String("xcb"),
+             "this test wants a real X server (run it under xvfb-run)");
+    QVERIFY(work.isValid());
+    const QString problem = portal.start();
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    PortalRun::useStandIn();
+    QVERIFY(QDir::setCurrent(work.path()));
+}
+
+void DemoShotsTest::cleanupTestCase()
+{
+    QDir::setCurrent(QDir::tempPath());
+    const QString problem = portal.stop();
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+}
+
+void DemoShotsTest::searchThenBatch()
+{
+    WindowDriver driver;
+    QVERIFY(QTest::qWaitForWindowExposed(&driver.window));
+    QDialog *dialog = driver.search(QStringLiteral("ää"));
+    QVERIFY(dialog);
+    QTRY_VERIFY_WITH_TIMEOUT(WindowDriver::searchEnded(dialog), Patience);
+    QVERIFY(QTest::qWaitForWindowExposed(dialog));
+    WindowDriver::resultList(dialog)->item(0)->setSelected(true);
+    WindowDriver::resultList(dialog)->item(1)->setSelected(true);
+    QImage shot;
+    QVERIFY(grabPainted(dialog, &shot));
+    QVERIFY(keep(shot, "search-results.png"));
+    QVERIFY(WindowDriver::choose(dialog, {}));
+
+    // At the videos' own pace, so that the bar stands part way when the picture is taken.
+    PortalRun::setFastPace(false);
+    driver.startBatch(driver.line("url")->text(), work.filePath(QStringLiteral("out")), 2);
+    QTRY_VERIFY_WITH_TIMEOUT(driver.bar() >= 25, Patience);
+    QVERIFY(grabPainted(&driver.window, &shot));
+    QVERIFY2(driver.bar() < 100, "the batch ended before the picture was taken");
+    QVERIFY(keep(shot, "batch-in-progress.png"));
+}
+
+QTEST_MAIN(DemoShotsTest)
+#include "tst_demoshots.moc"

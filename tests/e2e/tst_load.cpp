@@ -1,0 +1,100 @@
+// Twelve videos through five slots at full speed: every slot is refilled many
+// times, and at the end every file is there and nothing is left running.
+#include "external/externalprograms.h"
+#include "mediaclip.h"
+#include "portalrun.h"
+#include "windowdriver.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr int Patience = 240000;
+constexpr int VideoCount = 12;
+
+// Processes whose parent is this one, zombies included: a child that was
+// never waited for counts as left behind too.
+QStringList childProcesses()
+{
+    QStringList children;
+    QDirIterator proc(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (proc.hasNext()) {
+        QFile stat(proc.next() + QStringLiteral("/stat"));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1].toLongLong() == ::getpid())
+            children << QString::fromLocal8Bit(text.left(text.lastIndexOf(')') + 1));
+    }
+    return children;
+}
+
+} // namespace
+
+class LoadTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void twelveThroughFiveSlots();
+
+private:
+    PortalRun portal{QStringLiteral(LUMORA_TEST_DATA_DIR "/load-catalogue.tsv")};
+    QTemporaryDir work;
+};
+
+void LoadTest::initTestCase()
+{
+    QVERIFY(work.isValid());
+    const QString problem = portal.start();
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    PortalRun::useStandIn();
+    QVERIFY(QDir::setCurrent(work.path()));
+}
+
+void LoadTest::cleanupTestCase()
+{
+    QDir::setCurrent(QDir::tempPath());
+    const QString problem = portal.stop();
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+}
+
+void LoadTest::twelveThroughFiveSlots()
+{
+    QStringList addresses;
+    for (int id = 2001; id < 2001 + VideoCount; ++id)
+        addresses << external::videoPageAddress(QString::number(id));
+    const QString folder = work.filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(folder));
+
+    WindowDriver driver;
+    driver.startBatch(addresses.join(u';'), folder, 5);
+    QVERIFY(!driver.controlsEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(driver.controlsEnabled(), Patience);
+
+    QCOMPARE(driver.status(), QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!"));
+    QCOMPARE(driver.bar(), 100);
+    // The last address stays in the field, ready for another press.
+    QCOMPARE(driver.line("url")->text(), addresses.last());
+    const QStringList saved = QDir(folder).entryList({QStringLiteral("*.mp4")}, QDir::Files);
+    QCOMPARE(saved.size(), VideoCount);
+    QVERIFY(saved.contains(QStringLiteral("Kööri laulaa.mp4")));
+    for (const QString &file : saved)
+        QVERIFY2(probeMedia(QDir(folder).filePath(file)).duration > 2.5, qPrintable(file));
+    QCOMPARE(QDir(work.path()).entryList({QStringLiteral("*.flv*")}, QDir::Files), QStringList());
+    // Jobs are deleted just after their last report.
+    QTRY_COMPARE_WITH_TIMEOUT(childProcesses(), QStringList(), 10000);
+}
+
+QTEST_MAIN(LoadTest)
+#include "tst_load.moc"

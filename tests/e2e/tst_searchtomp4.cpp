@@ -1,0 +1,93 @@
+// The whole road against the demo portal: search, select, hand back, fetch,
+// convert, and the MP4 files as ffprobe reads them.
+#include "external/externalprograms.h"
+#include "mediaclip.h"
+#include "portalrun.h"
+#include "windowdriver.h"
+
+#include <QDialog>
+#include <QDir>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+constexpr int Patience = 120000;
+
+} // namespace
+
+class SearchToMp4Test : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void searchAndSaveTwo();
+
+private:
+    PortalRun portal;
+    QTemporaryDir work;
+};
+
+void SearchToMp4Test::initTestCase()
+{
+    QVERIFY(work.isValid());
+    const QString problem = portal.start();
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    PortalRun::useStandIn();
+    // The fetched files land in the working directory.
+    QVERIFY(QDir::setCurrent(work.path()));
+}
+
+void SearchToMp4Test::cleanupTestCase()
+{
+    QDir::setCurrent(QDir::tempPath());
+    const QString problem = portal.stop();
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+}
+
+void SearchToMp4Test::searchAndSaveTwo()
+{
+    WindowDriver driver;
+    // "ää" reaches the portal percent-encoded and finds two titles with ä and Ö
+    // among its hits.
+    QDialog *dialog = driver.search(QStringLiteral("ää"));
+    QVERIFY(dialog);
+    QTRY_VERIFY_WITH_TIMEOUT(WindowDriver::searchEnded(dialog), Patience);
+    QCOMPARE(WindowDriver::resultList(dialog)->count(), 4);
+    QVERIFY(WindowDriver::choose(dialog, {QStringLiteral("Sää ja ilmasto"),
+                                          QStringLiteral("Öljymaalauksen alkeet")}));
+    QCOMPARE(driver.line("url")->text(), external::videoPageAddress(QStringLiteral("1002")) + u';'
+                                             + external::videoPageAddress(QStringLiteral("1004")));
+
+    // A folder with a blank and Finnish letters, to which the files must go by name.
+    const QString folder = work.filePath(QStringLiteral("Tallennetut videot/kesä"));
+    QVERIFY(QDir().mkpath(folder));
+    driver.startBatch(driver.line("url")->text(), folder, 2);
+    QTRY_COMPARE_WITH_TIMEOUT(driver.status(), QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!"),
+                              Patience);
+    QCOMPARE(driver.bar(), 100);
+    QVERIFY(driver.controlsEnabled());
+
+    const QStringList saved = QDir(folder).entryList(QDir::Files, QDir::Name);
+    QCOMPARE(saved, QStringList({QStringLiteral("Sää ja ilmasto.mp4"),
+                                 QStringLiteral("Öljymaalauksen alkeet.mp4")}));
+    const QString ids[] = {QStringLiteral("1002"), QStringLiteral("1004")};
+    for (int i = 0; i < 2; ++i) {
+        const MediaInfo mp4 = probeMedia(QDir(folder).filePath(saved[i]));
+        const MediaInfo source = probeMedia(portal.sourceVideo(ids[i]));
+        QVERIFY2(mp4.formatName.contains(QLatin1String("mp4")), qPrintable(mp4.formatName));
+        QCOMPARE(mp4.videoCodec, QStringLiteral("h264"));
+        QCOMPARE(mp4.audioCodec, QStringLiteral("aac"));
+        QVERIFY(source.valid());
+        QVERIFY2(qAbs(mp4.duration - source.duration) <= 0.2,
+                 qPrintable(QStringLiteral("%1 s against %2 s").arg(mp4.duration).arg(source.duration)));
+    }
+    QCOMPARE(QDir(work.path()).entryList({QStringLiteral("*.flv*")}, QDir::Files), QStringList());
+}
+
+QTEST_MAIN(SearchToMp4Test)
+#include "tst_searchtomp4.moc"

@@ -1,0 +1,92 @@
+#include "windowdriver.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace {
+
+const QString searchInProgress = QStringLiteral("Haku käynnissä..");
+
+} // namespace
+
+WindowDriver::WindowDriver()
+{
+    // A status text is soon replaced by the next one; the history keeps them.
+    QObject::connect(line("statusbar"), &QLineEdit::textChanged,
+                     [this](const QString &text) { shown << text; });
+    window.show();
+}
+
+QLineEdit *WindowDriver::line(const char *name) const
+{
+    return window.findChild<QLineEdit *>(QLatin1String(name));
+}
+
+QPushButton *WindowDriver::button(const char *name) const
+{
+    return window.findChild<QPushButton *>(QLatin1String(name));
+}
+
+int WindowDriver::bar() const
+{
+    return window.findChild<QProgressBar *>(QStringLiteral("progressBar"))->value();
+}
+
+QString WindowDriver::status() const
+{
+    return line("statusbar")->text();
+}
+
+bool WindowDriver::controlsEnabled() const
+{
+    return button("pushButton")->isEnabled() && line("outputfile")->isEnabled();
+}
+
+void WindowDriver::startBatch(const QString &addresses, const QString &folder, int threads,
+                              bool repairMp4)
+{
+    line("url")->setText(addresses);
+    line("outputfile")->setText(folder);
+    window.findChild<QCheckBox *>(QStringLiteral("checkBox"))->setChecked(repairMp4);
+    auto *threadCount = window.findChild<QComboBox *>(QStringLiteral("threadcount"));
+    threadCount->setCurrentIndex(threadCount->findText(QString::number(threads)));
+    button("pushButton")->click();
+}
+
+QDialog *WindowDriver::search(const QString &word)
+{
+    line("searchword")->setText(word);
+    button("pushButton_2")->click();
+    const QList<QDialog *> dialogs = window.findChildren<QDialog *>(QStringLiteral("searchWindow"));
+    return dialogs.isEmpty() ? nullptr : dialogs.last();
+}
+
+QListWidget *WindowDriver::resultList(QDialog *dialog)
+{
+    return dialog->findChild<QListWidget *>(QStringLiteral("list"));
+}
+
+bool WindowDriver::searchEnded(QDialog *dialog)
+{
+    return resultList(dialog)->findItems(searchInProgress, Qt::MatchExactly).isEmpty();
+}
+
+bool WindowDriver::choose(QDialog *dialog, const QStringList &texts)
+{
+    QListWidget *list = resultList(dialog);
+    for (const QString &text : texts) {
+        const QList<QListWidgetItem *> rows = list->findItems(text, Qt::MatchContains);
+        if (rows.size() != 1)
+            return false;
+        rows.first()->setSelected(true);
+    }
+    auto *buttons = dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
+    buttons->button(QDialogButtonBox::Ok)->click();
+    return true;
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "app/mainwindow.h"
+
+#include <QString>
+#include <QStringList>
+
+class QDialog;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+// The real main window, worked through its widgets as a user would, found by
+// their object names.
+class WindowDriver
+{
+public:
+    WindowDriver();
+
+    QLineEdit *line(const char *name) const;
+    QPushButton *button(const char *name) const;
+    int bar() const;
+    QString status() const;
+    // Every text the status line has shown, the newest last.
+    const QStringList &statusHistory() const { return shown; }
+    bool controlsEnabled() const;
+
+    // Fills in the batch and presses "Tallenna".
+    void startBatch(const QString &addresses, const QString &folder, int threads,
+                    bool repairMp4 = true);
+
+    // Types the word and presses "Aloita haku"; the newest search dialog.
+    QDialog *search(const QString &word);
+    static QListWidget *resultList(QDialog *dialog);
+    // The search has ended once its in-progress row is gone.
+    static bool searchEnded(QDialog *dialog);
+    // Selects the rows that contain the given texts and presses OK.
+    static bool choose(QDialog *dialog, const QStringList &texts);
+
+    MainWindow window;
+
+private:
+    QStringList shown;
+};
