@@ -21,6 +21,29 @@ QString diskName(const QString &childText)
     return QFile::decodeName(childText.toLatin1());
 }
 
+QString nameFailure(const QString &baseName)
+{
+    if (baseName.isEmpty())
+        return unnamedDownload();
+    const QByteArray bytes = baseName.toLatin1();
+    const QString name = diskName(baseName);
+    const QString fetcher = external::fetcherProgram();
+    if (name.contains(u'/'))
+        return QStringLiteral("ERROR: %1 antoi tiedostonimen toiseen kansioon: %2flv").arg(fetcher, name);
+    // Qt turns bytes that are not UTF-8 into replacement characters; the file
+    // could be neither found nor removed under that name.
+    if (name.toUtf8() != bytes)
+        return QStringLiteral("ERROR: %1 antoi tiedostonimen, joka ei ole UTF-8-tekstiä: %2flv")
+            .arg(fetcher, name);
+    // The extension adds three bytes; longer names do not fit in a directory entry.
+    constexpr qsizetype longestName = 255;
+    if (bytes.size() + 3 > longestName)
+        return QStringLiteral("ERROR: %1 antoi liian pitkän tiedostonimen (%2 tavua)")
+            .arg(fetcher)
+            .arg(bytes.size() + 3);
+    return QString();
+}
+
 QString fetchedFile(const QString &baseName)
 {
     return diskName(baseName) + QStringLiteral("flv");
@@ -34,7 +57,10 @@ QString targetFile(const QString &folder, const QString &baseName)
 
 QString converterFile(const QString &path)
 {
-    return QStringLiteral("file:") + path;
+    // Plain names stay as they are; only those ffmpeg would misread get the prefix.
+    if (path.contains(u':') || path.startsWith(u'-'))
+        return QStringLiteral("file:") + path;
+    return path;
 }
 
 QString conversionFailure(const QString &fetched, const QString &target,

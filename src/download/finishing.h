@@ -10,6 +10,11 @@ namespace finishing {
 // character; this is the name the file system knows it by.
 QString diskName(const QString &childText);
 
+// Why the fetcher's name cannot be used, or an empty string. A usable name
+// is one file name in the working directory, so no fetcher can make the job
+// write or remove a file anywhere else.
+QString nameFailure(const QString &baseName);
+
 // The fetched file in the working directory: baseName + "flv".
 QString fetchedFile(const QString &baseName);
 
@@ -18,7 +23,7 @@ QString targetFile(const QString &folder, const QString &baseName);
 
 // A file name as the converter must be given it: without the file: prefix it
 // takes "Uutiset: x.flv" for an address of an unknown protocol and "-x.mp4"
-// for an option.
+// for an option; other names pass unchanged.
 QString converterFile(const QString &path);
 
 struct ConversionResult
