@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <chrono>
+
 namespace {
 
 constexpr int FetchingFirstInterval = 500;
@@ -27,6 +29,7 @@ downloader::downloader(int ID, int fixMp4, QString pageUrl, QString folder)
     // Standard output is never read; discarding it keeps a talkative child from
     // blocking on a full pipe.
     process.setStandardOutputFile(QProcess::nullDevice());
+    connect(&process, &QProcess::readyReadStandardError, this, &downloader::readFlood);
     process.start(external::fetcherProgram(), external::fetcherArguments(pageUrl));
 
     timer = new QTimer(this);
@@ -51,6 +54,10 @@ void downloader::pollProcess()
         reportProgress();
         return;
     }
+    if (copying()) {
+        reportProgress();
+        return;
+    }
     readOutput();
     childEnded();
 }
@@ -60,12 +67,31 @@ void downloader::readOutput()
     text.output += external::childText(process.readAllStandardError());
 }
 
+// Everything a child writes is taken from the pipe at once, so that its flood
+// never piles up in the process object between two polls. Normal output waits
+// for the poll; a flood is scanned now, which keeps the job's text bounded.
+void downloader::readFlood()
+{
+    readOutput();
+    const qsizetype limit =
+        phase == 1 ? outputparser::FetchingLineLimit : outputparser::FinishingOutputLimit;
+    if (text.output.size() > limit && process.state() != QProcess::NotRunning)
+        metCarriageReturn |= phase == 1 ? outputparser::scanFetching(text)
+                                        : outputparser::scanFinishing(text);
+}
+
 void downloader::scanOutput()
 {
-    const bool metCarriageReturn =
+    metCarriageReturn |=
         phase == 1 ? outputparser::scanFetching(text) : outputparser::scanFinishing(text);
     if (metCarriageReturn)
         timer->start(phase == 1 ? FetchingInterval : FinishingInterval);
+    metCarriageReturn = false;
+}
+
+bool downloader::copying() const
+{
+    return move.valid() && move.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
 }
 
 void downloader::reportProgress()
@@ -94,12 +120,13 @@ void downloader::childEnded()
 void downloader::beginFinishing()
 {
     outputparser::readSaveLine(text);
-    if (text.baseName.isEmpty()) {
-        fail(finishing::unnamedDownload());
+    if (const QString failure = finishing::nameFailure(text.baseName); !failure.isEmpty()) {
+        fail(failure);
         return;
     }
     emit valueChanged(ID, 100, 0, 0, QString());
     phase = 2;
+    metCarriageReturn = false;
     const QString fetched = finishing::fetchedFile(text.baseName);
     const QString target = finishing::targetFile(folder, text.baseName);
     if (fixMp4) {
@@ -107,7 +134,7 @@ void downloader::beginFinishing()
                       external::converterArguments(finishing::converterFile(fetched),
                                                    finishing::converterFile(target)));
     } else {
-        moveFailure = finishing::moveDownload(fetched, target);
+        move = std::async(std::launch::async, finishing::moveDownload, fetched, target);
     }
 }
 
@@ -125,8 +152,8 @@ void downloader::endFinishing()
             return;
         }
         QFile::remove(fetched);
-    } else if (!moveFailure.isEmpty()) {
-        fail(moveFailure);
+    } else if (const QString failure = move.get(); !failure.isEmpty()) {
+        fail(failure);
         return;
     }
     timer->stop();

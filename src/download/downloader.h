@@ -6,6 +6,8 @@
 #include <QProcess>
 #include <QString>
 
+#include <future>
+
 class QTimer;
 
 // One video's download: runs the stream fetcher, then the finishing step, and
@@ -26,7 +28,9 @@ public slots:
 
 private:
     void readOutput();
+    void readFlood();
     void scanOutput();
+    bool copying() const;
     void reportProgress();
     void childEnded();
     void beginFinishing();
@@ -41,5 +45,8 @@ private:
     int fixMp4 = 0;
     int phase = 1;
     bool startFailed = false;
-    QString moveFailure;
+    bool metCarriageReturn = false;
+    // The copy of a fetched file runs on its own thread; a large file on
+    // another file system would otherwise stop the window for seconds.
+    std::future<QString> move;
 };

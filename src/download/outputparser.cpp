@@ -71,6 +71,13 @@ int truncated(double value)
                       double(std::numeric_limits<int>::max())));
 }
 
+// Keeps the first and the last half of a text longer than the limit.
+void dropMiddle(QString &text, qsizetype limit)
+{
+    if (text.size() > limit)
+        text.remove(limit / 2, text.size() - limit);
+}
+
 } // namespace
 
 int linePercentage(QStringView line, int previous)
@@ -127,6 +134,7 @@ bool scanFetching(State &state)
     // The last carriage return stays, so an unfinished line is examined whole
     // once its end arrives.
     state.output.remove(0, front);
+    dropMiddle(state.output, FetchingLineLimit);
     return metCarriageReturn;
 }
 
@@ -138,21 +146,41 @@ void readSaveLine(State &state)
         state.baseName = nameFromSaveLine(state.output, marker, saveMarker.lineFeedAfter());
 }
 
+namespace {
+
+void appendWithoutCarriageReturns(State &state, qsizetype end, qsizetype room)
+{
+    QString added = state.output.mid(state.finishingScanned, end - state.finishingScanned);
+    added.remove(u'\r');
+    if (added.isEmpty())
+        return;
+    state.finishingLine += QStringView(added).left(room);
+    state.duration = lineDuration(state.finishingLine, state.duration);
+    state.percent2 = linePercent2(state.finishingLine, state.duration, state.percent2);
+}
+
+} // namespace
+
 bool scanFinishing(State &state)
 {
     // Each carriage return is examined with all text from the output's start.
-    // Those examined in an earlier poll would give the same result again, so
-    // only the new ones are examined and the text before them is kept ready.
-    qsizetype from = state.finishingScanned;
-    for (qsizetype cr = state.output.indexOf(u'\r', from); cr >= 0;
-         cr = state.output.indexOf(u'\r', from)) {
-        state.finishingLine += QStringView(state.output).mid(from, cr - from);
-        state.duration = lineDuration(state.finishingLine, state.duration);
-        state.percent2 = linePercent2(state.finishingLine, state.duration, state.percent2);
-        from = cr + 1;
+    // The line only grows, so the first markers in it stay the first: the last
+    // carriage return of this read gives what all of them would have given.
+    const qsizetype lastCr = state.output.lastIndexOf(u'\r');
+    if (lastCr >= state.finishingScanned) {
+        const qsizetype room = FinishingLineLimit - state.finishingLine.size();
+        if (room > 0)
+            appendWithoutCarriageReturns(state, lastCr, room);
+        state.finishingScanned = lastCr + 1;
     }
-    state.finishingScanned = from;
-    return from > 0;
+    if (state.output.size() > FinishingOutputLimit) {
+        const qsizetype head = FinishingOutputLimit / 2;
+        const qsizetype dropped = state.output.size() - FinishingOutputLimit;
+        dropMiddle(state.output, FinishingOutputLimit);
+        if (state.finishingScanned > head)
+            state.finishingScanned = qMax(head, state.finishingScanned - dropped);
+    }
+    return state.finishingScanned > 0;
 }
 
 QString endTest(const QString &output)

@@ -15,15 +15,21 @@ struct State
     int percent1 = 0;
     int percent2 = 0;
     int duration = 0;
-    // When the fetcher has ended: its last lines are not scanned, yet a save line
-// among them still names the file.
-void readSaveLine(State &state);
-
-// Finishing phase: the text of output without carriage returns up to the
+    // Finishing phase: the text of output without carriage returns up to the
     // last carriage return already examined, and where the next one is looked for.
     QString finishingLine;
     qsizetype finishingScanned = 0;
 };
+
+// What a child may make the job keep. Real output stays far below both: a
+// fetcher line is under 200 characters, a conversion's whole output a few
+// kilobytes. Past a limit the middle of the text is dropped, so the first
+// save line or error and the newest progress stay.
+constexpr qsizetype FetchingLineLimit = 64 * 1024;
+constexpr qsizetype FinishingOutputLimit = 1024 * 1024;
+// The converter's markers that count are the first ones; none is looked for
+// past this length of the line under examination.
+constexpr qsizetype FinishingLineLimit = 64 * 1024;
 
 // Fetching phase: examines output at every carriage return, reads the
 // percentage and the saved file's name, and drops everything before the last
@@ -35,7 +41,8 @@ bool scanFetching(State &state);
 void readSaveLine(State &state);
 
 // Finishing phase: reads the converter's duration and time. Nothing is
-// dropped; the markers that count are the first ones of the whole output.
+// dropped below the limit; the markers that count are the first ones of the
+// whole output.
 // Returns whether the output holds a carriage return.
 bool scanFinishing(State &state);
 
