@@ -1,0 +1,61 @@
+// The fetcher output parser on any bytes. The input is the child's standard
+// error; a form feed ends one read, a vertical tab ends the fetcher and
+// starts the converter, so the fuzzer chooses both and the seeds stay text.
+#include "download/outputparser.h"
+#include "external/externalprograms.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+constexpr char ReadEnd = '\f';
+constexpr char ChildEnd = '\v';
+
+void check(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+void checkEndTest(const outputparser::State &state)
+{
+    const QString error = outputparser::endTest(state.output);
+    check(error.isNull() || error.startsWith(QLatin1String("ERROR")));
+}
+
+void feed(outputparser::State &state, QByteArrayView reads, int phase)
+{
+    for (const QByteArray &read : reads.toByteArray().split(ReadEnd)) {
+        state.output += external::childText(read);
+        if (phase == 1) {
+            outputparser::scanFetching(state);
+            check(state.output.size() <= outputparser::FetchingLineLimit);
+        } else {
+            outputparser::scanFinishing(state);
+            check(state.output.size() <= outputparser::FinishingOutputLimit);
+            check(state.finishingLine.size() <= outputparser::FinishingLineLimit);
+            check(state.finishingScanned <= state.output.size());
+        }
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArrayView input(reinterpret_cast<const char *>(data), qsizetype(size));
+    const qsizetype childEnd = input.indexOf(ChildEnd);
+    outputparser::State state;
+    feed(state, childEnd < 0 ? input : input.first(childEnd), 1);
+    checkEndTest(state);
+    outputparser::readSaveLine(state);
+    if (childEnd >= 0) {
+        feed(state, input.sliced(childEnd + 1), 2);
+        checkEndTest(state);
+    }
+    return 0;
+}

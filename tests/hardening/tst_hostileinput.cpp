@@ -1,0 +1,211 @@
+// What the user types into the main window, and a batch that must leave
+// nothing behind. The fetcher is a scripted fake that records its arguments
+// byte for byte; the converter is the real ffmpeg.
+#include "app/mainwindow.h"
+#include "external/externalprograms.h"
+#include "fakeprograms.h"
+#include "mediaclip.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr int Patience = 120000;
+
+// Writes its arguments, NUL-separated, to a file of its own, then refuses the
+// address as a fetcher does when the portal has no such video.
+const QByteArray recordingFetcher = R"sh(printf '%s\0' "$@" > "$(mktemp args.XXXXXX)"
+printf 'ERROR: osoitteella ei ole videota\n' >&2
+exit 1
+)sh";
+
+// Saves a real clip under the video's id, the last part of the address.
+QByteArray clipFetcher(const QString &clip)
+{
+    return "id=${@: -1}; id=${id##*/}\ncp -- '" + clip.toUtf8()
+           + "' \"$id.flv\"\nprintf '(100.0%%)\\r' >&2\nprintf 'Saving to %s.flv\\n' \"$id\" >&2\n";
+}
+
+class Window
+{
+public:
+    Window() : window(std::make_unique<MainWindow>())
+    {
+        QDir::setCurrent(work.path());
+        QDir(work.path()).mkdir(QStringLiteral("out"));
+        field("outputfile")->setText(work.filePath(QStringLiteral("out")));
+        window->findChild<QComboBox *>()->setCurrentIndex(4);
+    }
+    ~Window()
+    {
+        window.reset();
+        QDir::setCurrent(QDir::tempPath());
+    }
+
+    QLineEdit *field(const char *name) const { return window->findChild<QLineEdit *>(QLatin1String(name)); }
+    bool idle() const
+    {
+        return window->findChild<QPushButton *>(QStringLiteral("pushButton"))->isEnabled();
+    }
+    // Pastes the text into the empty address field and presses "Tallenna".
+    void start(const QString &addresses, bool repairMp4)
+    {
+        field("url")->clear();
+        field("url")->insert(addresses);
+        window->findChild<QCheckBox *>()->setChecked(repairMp4);
+        window->findChild<QPushButton *>(QStringLiteral("pushButton"))->click();
+    }
+    QStringList outputFolder() const
+    {
+        return QDir(work.filePath(QStringLiteral("out"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
+    }
+
+    QTemporaryDir work;
+    std::unique_ptr<MainWindow> window;
+};
+
+// The page address each fetcher was given: the last of its arguments.
+QStringList recordedAddresses()
+{
+    QStringList addresses;
+    for (const QString &name : QDir().entryList({QStringLiteral("args.*")}, QDir::Files)) {
+        QFile file(name);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        QStringList arguments = QString::fromUtf8(file.readAll()).split(QChar(0));
+        arguments.removeLast();
+        if (arguments.size() >= 2 && arguments.at(arguments.size() - 2) == QLatin1String("--pageUrl"))
+            addresses << arguments.constLast();
+        else
+            addresses << QStringLiteral("<malformed: %1>").arg(arguments.join(u'|'));
+    }
+    addresses.sort();
+    return addresses;
+}
+
+QStringList openDescriptors()
+{
+    QStringList targets;
+    for (const QString &fd : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System))
+        targets << QFile::symLinkTarget(QStringLiteral("/proc/self/fd/") + fd);
+    targets.sort();
+    return targets;
+}
+
+// Processes whose parent is this one, zombies included.
+QStringList childProcesses()
+{
+    QStringList children;
+    QDirIterator proc(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (proc.hasNext()) {
+        QFile stat(proc.next() + QStringLiteral("/stat"));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1].toLongLong() == ::getpid())
+            children << QString::fromLocal8Bit(text.left(text.lastIndexOf(')') + 1));
+    }
+    return children;
+}
+
+} // namespace
+
+class TestHostileInput : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void addresses_data();
+    void addresses();
+    void nothingLeftBehind();
+
+private:
+    QTemporaryDir clips;
+    QString clip;
+};
+
+void TestHostileInput::initTestCase()
+{
+    clip = makeFlvClip(clips.path(), QStringLiteral("clip.flv"), 1.0);
+    QVERIFY(!clip.isEmpty());
+}
+
+void TestHostileInput::addresses_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QStringList>("pieces"); // as the fetchers receive them, sorted
+
+    QTest::newRow("empty pieces") << ";a;;" << QStringList{"", "", "", "a"};
+    QTest::newRow("blanks") << " a b ; c" << QStringList{" a b ", " c"};
+    QTest::newRow("double quotes") << "\"a b\";\"" << QStringList{"\"", "\"a b\""};
+    QTest::newRow("leading dashes") << "-x;--help;--pageUrl=/etc/passwd"
+                                    << QStringList{"--help", "--pageUrl=/etc/passwd", "-x"};
+    QTest::newRow("10,000 characters") << QString(10000, u'a') << QStringList{QString(10000, u'a')};
+    QTest::newRow("non-ASCII") << u"http://portal/video/äö€"_qs << QStringList{u"http://portal/video/äö€"_qs};
+    // The field keeps a pasted line break; the address stays one argument.
+    QTest::newRow("newline pasted in") << "a\nb;c" << QStringList{"a\nb", "c"};
+}
+
+// Every piece reaches a fetcher as exactly one address argument, never as an
+// option; every refusal is counted and kept for the status line's tool tip.
+void TestHostileInput::addresses()
+{
+    QFETCH(QString, field);
+    QFETCH(QStringList, pieces);
+    FakePrograms fakes;
+    fakes.addScript(external::fetcherProgram(), recordingFetcher);
+    Window window;
+    window.start(field, true);
+    QTRY_VERIFY_WITH_TIMEOUT(window.idle(), Patience);
+
+    QCOMPARE(recordedAddresses(), pieces);
+    const int count = int(pieces.size());
+    QCOMPARE(window.field("statusbar")->text(),
+             QStringLiteral("Valmis: 0/%1 tallennettu, %1 epäonnistui").arg(count));
+    QCOMPARE(window.field("statusbar")->toolTip().count(QStringLiteral("ERROR: osoitteella ei ole videota")), count);
+    QCOMPARE(window.outputFolder(), QStringList());
+}
+
+// Twelve videos through five slots, converted: afterwards no child process
+// is left and no file descriptor stays open. Leaks show in the sanitized build.
+void TestHostileInput::nothingLeftBehind()
+{
+    FakePrograms fakes;
+    fakes.addScript(external::fetcherProgram(), clipFetcher(clip));
+    Window window;
+    // One download first, so that what Qt opens once for good is open already.
+    window.start(external::videoPageAddress(QStringLiteral("1000")), true);
+    QTRY_VERIFY_WITH_TIMEOUT(window.idle(), Patience);
+    QTRY_COMPARE_WITH_TIMEOUT(childProcesses(), QStringList(), 10000);
+    const QStringList descriptors = openDescriptors();
+
+    QStringList addresses;
+    for (int id = 2001; id <= 2012; ++id)
+        addresses << external::videoPageAddress(QString::number(id));
+    window.start(addresses.join(u';'), true);
+    QTRY_VERIFY_WITH_TIMEOUT(window.idle(), Patience);
+
+    QCOMPARE(window.field("statusbar")->text(), QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!"));
+    QCOMPARE(window.outputFolder().size(), 13);
+    QCOMPARE(QDir().entryList({QStringLiteral("*.flv")}, QDir::Files), QStringList());
+    // Jobs are deleted just after their last report.
+    QTRY_COMPARE_WITH_TIMEOUT(childProcesses(), QStringList(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(openDescriptors(), descriptors, 10000);
+}
+
+QTEST_MAIN(TestHostileInput)
+#include "tst_hostileinput.moc"

@@ -1,0 +1,260 @@
+// Child output that no real fetcher or converter writes, and folders that
+// cannot take the file. The fetcher and, where named, the converter are
+// scripted fakes: these cases need output exact to the byte. The real ffmpeg
+// converts wherever the case is about the folder.
+#include "external/externalprograms.h"
+#include "fakeprograms.h"
+#include "jobrun.h"
+#include "mediaclip.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr int Patience = 60000;
+
+// The fetcher names its file with the bytes of the file "name" in the working
+// directory, after writing the file itself where that name points.
+const QByteArray namingFetcher = R"(n=$(cat name)
+printf 'video' > "$n.flv" 2>/dev/null
+printf '(100.0%%)\r' >&2
+printf 'Saving to %s.flv\n' "$n" >&2
+)";
+
+const QByteArray clipFetcher = "printf 'Saving to clip.flv\\n' >&2; printf 'video' > clip.flv\n";
+
+// Takes the input and output names as the job passes them and copies.
+const QByteArray copyingConverter = "in=$3; out=${@: -1}; cp -- \"${in#file:}\" \"${out#file:}\"\n";
+
+bool existsAsBytes(const QByteArray &path)
+{
+    return ::access(path.constData(), F_OK) == 0;
+}
+
+qint64 peakResidentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("VmHWM:\\s+(\\d+)")).match(QString::fromLatin1(status.readAll()));
+    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
+}
+
+// Makes the peak resident size start again from the current size.
+bool resetPeakResident()
+{
+    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
+    return clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1;
+}
+
+} // namespace
+
+class TestHostileOutput : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void fetcherNames_data();
+    void fetcherNames();
+    void floodWithoutCarriageReturn();
+    void converterOutput_data();
+    void converterOutput();
+    void folders_data();
+    void folders();
+
+private:
+    QTemporaryDir clips;
+    QString clip;
+};
+
+void TestHostileOutput::initTestCase()
+{
+    clip = makeFlvClip(clips.path(), QStringLiteral("clip.flv"), 1.0);
+    QVERIFY(!clip.isEmpty());
+}
+
+void TestHostileOutput::fetcherNames_data()
+{
+    QTest::addColumn<QByteArray>("name"); // "@" stands for the temporary folder
+    QTest::addColumn<QString>("errmsg");
+    QTest::addColumn<QByteArray>("fetcherFile"); // where the fetcher's own file lies, or empty
+
+    QTest::newRow("parent folder") << QByteArray("../escape") << "^ERROR.*toiseen kansioon: \\.\\./escape\\.flv$"
+                                   << QByteArray("@/escape.flv");
+    QTest::newRow("two levels up") << QByteArray("../../escape") << "^ERROR.*toiseen kansioon" << QByteArray();
+    QTest::newRow("absolute path") << QByteArray("@/abs") << "^ERROR.*toiseen kansioon" << QByteArray("@/abs.flv");
+    QTest::newRow("subfolder") << QByteArray("sub/clip") << "^ERROR.*toiseen kansioon" << QByteArray();
+    QTest::newRow("300 bytes") << QByteArray(300, 'a') << "^ERROR.*liian pitkän tiedostonimen \\(304 tavua\\)$"
+                               << QByteArray();
+    QTest::newRow("Latin-1 bytes") << QByteArray("S\xe4\xe4") << "^ERROR.*UTF-8" << QByteArray("@/work/S\xe4\xe4.flv");
+    QTest::newRow("invalid UTF-8 sequence") << QByteArray("a\xc3\x28z") << "^ERROR.*UTF-8"
+                                            << QByteArray("@/work/a\xc3\x28z.flv");
+}
+
+// However the fetcher names its file, the job moves or removes nothing
+// outside the working directory and the chosen folder, and says why it stops.
+void TestHostileOutput::fetcherNames()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, fetcherFile);
+    for (const int fixMp4 : {0, 1}) {
+        FakePrograms fakes;
+        fakes.addScript(external::fetcherProgram(), namingFetcher);
+        fakes.addScript(external::converterProgram(), copyingConverter);
+        JobRun run;
+        QVERIFY(QDir().mkpath(run.path(QStringLiteral("out"))));
+        const QByteArray root = QFile::encodeName(QDir::cleanPath(run.path(QStringLiteral("."))));
+        QFile nameFile(QStringLiteral("name"));
+        QVERIFY(nameFile.open(QIODevice::WriteOnly));
+        nameFile.write(QByteArray(name).replace('@', root));
+        nameFile.close();
+        const QStringList before = run.files();
+
+        run.start(fixMp4, run.path(QStringLiteral("out")));
+        QTRY_VERIFY_WITH_TIMEOUT(run.ended, Patience);
+
+        QCOMPARE(run.kinds.back(), u'E');
+        QFETCH(QString, errmsg);
+        QVERIFY2(run.errmsg.contains(QRegularExpression(errmsg)), qPrintable(run.errmsg));
+        if (!fetcherFile.isEmpty())
+            QVERIFY(existsAsBytes(QByteArray(fetcherFile).replace('@', root)));
+        const QStringList after = run.files();
+        for (const QString &file : before)
+            QVERIFY2(after.contains(file), qPrintable(file));
+        QCOMPARE(QDir(run.path(QStringLiteral("out"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                 QStringList());
+    }
+}
+
+// 100 MB of standard error without a carriage return or a line feed, after
+// the save line: the job keeps a bounded part of it and still finishes.
+void TestHostileOutput::floodWithoutCarriageReturn()
+{
+    FakePrograms fakes;
+    fakes.addScript(external::fetcherProgram(),
+                    clipFetcher + "head -c 100000000 /dev/zero | tr '\\0' x >&2\nprintf '(100.0%%)\\r' >&2\n");
+    JobRun run;
+    QVERIFY(QDir().mkpath(run.path(QStringLiteral("out"))));
+    QVERIFY(resetPeakResident());
+    const qint64 peakBefore = peakResidentKiB();
+
+    run.start(0, run.path(QStringLiteral("out")));
+    QTRY_VERIFY_WITH_TIMEOUT(run.ended, Patience);
+
+    QVERIFY2(run.kinds.endsWith(QLatin1String("FD")), qPrintable(run.kinds + u' ' + run.errmsg));
+    QVERIFY(QFile::exists(run.path(QStringLiteral("out/clip.mp4"))));
+    // Keeping the flood would take 300 MB: 100 in the pipe's buffer, 200 as
+    // text. AddressSanitizer holds freed memory back, so only a plain build
+    // can tell.
+#ifndef __SANITIZE_ADDRESS__
+    const qint64 growthMiB = (peakResidentKiB() - peakBefore) / 1024;
+    QVERIFY2(growthMiB < 40, qPrintable(QStringLiteral("%1 MiB").arg(growthMiB)));
+#else
+    Q_UNUSED(peakBefore);
+#endif
+}
+
+void TestHostileOutput::converterOutput_data()
+{
+    QTest::addColumn<QByteArray>("stderr"); // printf format, written before the copy
+    QTest::addColumn<QByteArray>("after");  // written after the copy
+    QTest::addColumn<QString>("errmsg");    // empty: the job ends well
+
+    QTest::newRow("garbage duration digits") << QByteArray("Duration: 0x:-1:+9.00, start\\ntime=5.00 bitrate\\r")
+                                             << QByteArray() << QString();
+    QTest::newRow("duration cut short") << QByteArray("Duration: 0") << QByteArray() << QString();
+    QTest::newRow("time without a blank")
+        << QByteArray("Duration: 00:00:10.00\\ntime=5\\rtime=7\\rtime=") << QByteArray() << QString();
+    QTest::newRow("huge time") << QByteArray("Duration: 00:00:01\\ntime=1e300 \\rtime=nan \\r") << QByteArray()
+                               << QString();
+    QTest::newRow("error after the file was written")
+        << QByteArray("Duration: 00:00:10.00\\ntime=5.00 \\r") << QByteArray("ERROR: late failure\\n")
+        << "^ERROR: late failure\n$";
+}
+
+// The converter's output changes percentages only; the file is judged by the
+// error marker, the exit code and the target itself.
+void TestHostileOutput::converterOutput()
+{
+    QFETCH(QByteArray, stderr);
+    QFETCH(QByteArray, after);
+    FakePrograms fakes;
+    fakes.addScript(external::fetcherProgram(), clipFetcher);
+    fakes.addScript(external::converterProgram(),
+                    "printf '" + stderr + "' >&2\n" + copyingConverter + "printf '" + after + "' >&2\n");
+    JobRun run;
+    QVERIFY(QDir().mkpath(run.path(QStringLiteral("out"))));
+    run.start(1, run.path(QStringLiteral("out")));
+    QTRY_VERIFY_WITH_TIMEOUT(run.ended, Patience);
+
+    QFETCH(QString, errmsg);
+    if (errmsg.isEmpty()) {
+        QVERIFY2(run.kinds.endsWith(u'D'), qPrintable(run.kinds + u' ' + run.errmsg));
+        QVERIFY(!QFile::exists(QStringLiteral("clip.flv")));
+    } else {
+        QVERIFY2(run.kinds.endsWith(u'E'), qPrintable(run.kinds));
+        QVERIFY2(run.errmsg.contains(QRegularExpression(errmsg)), qPrintable(run.errmsg));
+        QVERIFY(QFile::exists(QStringLiteral("clip.flv")));
+    }
+    QVERIFY(QFile::exists(run.path(QStringLiteral("out/clip.mp4"))));
+}
+
+void TestHostileOutput::folders_data()
+{
+    QTest::addColumn<QString>("folder"); // relative to the temporary folder unless absolute
+    QTest::addColumn<QString>("target"); // where the file lands; empty: nowhere
+
+    QTest::newRow("missing") << "none" << QString();
+    QTest::newRow("a file instead of a folder") << "file" << QString();
+    QTest::newRow("below a file") << "file/sub" << QString();
+    // Tests run as root, who may write anywhere on disk but not into /proc.
+    QTest::newRow("not writable") << "/proc" << QString();
+    QTest::newRow("trailing slash") << "out/" << "out/clip.mp4";
+    QTest::newRow("blanks and Finnish letters") << "Omat videot/Ääniä ja öitä"
+                                                << "Omat videot/Ääniä ja öitä/clip.mp4";
+}
+
+// A folder that cannot take the file keeps the download in the working
+// directory and says so; one that can gets it, converted or copied.
+void TestHostileOutput::folders()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, target);
+    for (const int fixMp4 : {0, 1}) {
+        FakePrograms fakes;
+        fakes.addScript(external::fetcherProgram(),
+                        "cp -- '" + clip.toUtf8() + "' clip.flv; printf 'Saving to clip.flv\\n' >&2\n");
+        JobRun run;
+        QVERIFY(QDir().mkpath(run.path(QStringLiteral("out"))));
+        QVERIFY(QDir().mkpath(run.path(QStringLiteral("Omat videot/Ääniä ja öitä"))));
+        QFile file(run.path(QStringLiteral("file")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+
+        run.start(fixMp4, QDir::isAbsolutePath(folder) ? folder : run.path(folder));
+        QTRY_VERIFY_WITH_TIMEOUT(run.ended, Patience);
+
+        if (target.isEmpty()) {
+            QVERIFY2(run.kinds.endsWith(u'E'), qPrintable(run.kinds));
+            QVERIFY2(run.errmsg.contains(QRegularExpression(QStringLiteral("^ERROR.*clip\\.(flv|mp4)"))),
+                     qPrintable(run.errmsg));
+            QVERIFY(QFile::exists(QStringLiteral("clip.flv")));
+            QVERIFY(!QFile::exists(QStringLiteral("/proc/clip.mp4")));
+        } else {
+            QVERIFY2(run.kinds.endsWith(u'D'), qPrintable(run.kinds + u' ' + run.errmsg));
+            QVERIFY(!QFile::exists(QStringLiteral("clip.flv")));
+            const MediaInfo made = probeMedia(run.path(target));
+            QVERIFY2(made.valid(), qPrintable(target));
+        }
+    }
+}
+
+QTEST_GUILESS_MAIN(TestHostileOutput)
+#include "tst_hostileoutput.moc"
