@@ -8,12 +8,27 @@
 #include <QTimer>
 
 #include <chrono>
+#include <mutex>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr int FetchingFirstInterval = 500;
 constexpr int FetchingInterval = 1000;
 constexpr int FinishingInterval = 200;
+
+// Runs on a worker thread. One copy at a time and at a low priority: copies
+// share the disk anyway, and the window's thread must win every contest for
+// a core.
+QString moveInBackground(const QString &fetched, const QString &target)
+{
+    static std::mutex oneAtATime;
+    const std::lock_guard<std::mutex> lock(oneAtATime);
+    setpriority(PRIO_PROCESS, gettid(), 10);
+    return finishing::moveDownload(fetched, target);
+}
 
 } // namespace
 
@@ -134,7 +149,7 @@ void downloader::beginFinishing()
                       external::converterArguments(finishing::converterFile(fetched),
                                                    finishing::converterFile(target)));
     } else {
-        move = std::async(std::launch::async, finishing::moveDownload, fetched, target);
+        move = std::async(std::launch::async, moveInBackground, fetched, target);
     }
 }
 
