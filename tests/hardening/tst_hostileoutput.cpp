@@ -2,6 +2,7 @@
 // cannot take the file. The fetcher and, where named, the converter are
 // scripted fakes: these cases need output exact to the byte. The real ffmpeg
 // converts wherever the case is about the folder.
+#include "download/outputparser.h"
 #include "external/externalprograms.h"
 #include "fakeprograms.h"
 #include "jobrun.h"
@@ -64,6 +65,8 @@ private slots:
     void fetcherNames_data();
     void fetcherNames();
     void floodWithoutCarriageReturn();
+    void keptTextPastTheLimit_data();
+    void keptTextPastTheLimit();
     void converterOutput_data();
     void converterOutput();
     void folders_data();
@@ -159,6 +162,49 @@ void TestHostileOutput::floodWithoutCarriageReturn()
 #else
     Q_UNUSED(peakBefore);
 #endif
+}
+
+void TestHostileOutput::keptTextPastTheLimit_data()
+{
+    QTest::addColumn<int>("phase");
+    QTest::addColumn<QByteArrayList>("reads");
+    QTest::addColumn<int>("percent1");
+    QTest::addColumn<QString>("baseName");
+    QTest::addColumn<int>("duration");
+    QTest::addColumn<QString>("error");
+
+    const QByteArray junk(300 * 1024, 'x');
+    QTest::newRow("fetcher line")
+        << 1 << QByteArrayList{"Saving to clip.flv\n", junk, junk, "(42.0%)\r"} << 42 << "clip." << 0 << QString();
+    QTest::newRow("fetcher error before the flood")
+        << 1 << QByteArrayList{"(3.0%)\rERROR: yhteys katkesi\n", junk, "(4.0%)"} << 3 << QString() << 0
+        << "ERROR: yhteys katkesi\n";
+    const QByteArray lines = QByteArray("frame=1 time=1.00 \r").repeated(100 * 1000);
+    QTest::newRow("converter output")
+        << 2 << QByteArrayList{"Duration: 00:01:40.00\n", lines, lines, "ERROR: levy t\xe4ynn\xe4\n"} << 0
+        << QString() << 100 << u"ERROR: levy täynnä\n"_qs;
+}
+
+// Past the limits the job keeps the first and the newest text: the save line,
+// an error and the duration at the front, the percentage and an error at the end.
+void TestHostileOutput::keptTextPastTheLimit()
+{
+    QFETCH(int, phase);
+    QFETCH(QByteArrayList, reads);
+    outputparser::State state;
+    for (const QByteArray &read : reads) {
+        state.output += external::childText(read);
+        phase == 1 ? outputparser::scanFetching(state) : outputparser::scanFinishing(state);
+        QVERIFY(state.output.size()
+                <= (phase == 1 ? outputparser::FetchingLineLimit : outputparser::FinishingOutputLimit));
+    }
+    outputparser::readSaveLine(state);
+    QTEST(state.percent1, "percent1");
+    QTEST(state.baseName, "baseName");
+    QTEST(state.duration, "duration");
+    QFETCH(QString, error);
+    const QString found = outputparser::endTest(state.output);
+    QVERIFY2(error.isNull() ? found.isNull() : found.startsWith(error), qPrintable(found.left(80)));
 }
 
 void TestHostileOutput::converterOutput_data()
