@@ -117,17 +117,26 @@ int main(int argc, char **argv)
     QElapsedTimer clock;
     qint64 lastTick = 0;
     qint64 longestGap = 0;
+    qint64 longestAt = 0;
     QTimer ticks;
     QObject::connect(&ticks, &QTimer::timeout, [&] {
         const qint64 now = clock.elapsed();
-        longestGap = qMax(longestGap, now - lastTick);
+        if (now - lastTick > longestGap) {
+            longestGap = now - lastTick;
+            longestAt = now;
+        }
         lastTick = now;
         if (start->isEnabled())
             app.quit();
     });
-    clock.start();
-    ticks.start(TickMs);
-    start->click();
+    // The window is painted first; the clock then runs from the press of the
+    // button, made from inside the running loop as a user's press is.
+    app.processEvents();
+    QTimer::singleShot(0, [&] {
+        clock.start();
+        ticks.start(TickMs);
+        start->click();
+    });
     app.exec();
     const qint64 total = clock.elapsed();
 
@@ -139,7 +148,8 @@ int main(int argc, char **argv)
         << "output folder: " << folder << (mounted ? " (tmpfs mounted for the run)" : " (/dev/shm)") << '\n'
         << "files copied whole: " << whole << '/' << Downloads << " of " << megabytes << " MB\n"
         << "batch time: " << total << " ms\n"
-        << "longest event loop stall: " << longestGap << " ms (target < 50 ms)\n";
+        << "longest event loop stall: " << longestGap << " ms (target < 50 ms), ending "
+        << longestAt << " ms after the start\n";
     out.flush();
 
     QDir(folder).removeRecursively();
