@@ -4,12 +4,12 @@
 #include "app/mainwindow.h"
 #include "external/externalprograms.h"
 #include "fakeprograms.h"
+#include "leftovers.h"
 #include "mediaclip.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -18,7 +18,6 @@
 
 #include <memory>
 
-#include <unistd.h>
 
 namespace {
 
@@ -95,31 +94,7 @@ QStringList recordedAddresses()
     return addresses;
 }
 
-QStringList openDescriptors()
-{
-    QStringList targets;
-    for (const QString &fd : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System))
-        targets << QFile::symLinkTarget(QStringLiteral("/proc/self/fd/") + fd);
-    targets.sort();
-    return targets;
-}
 
-// Processes whose parent is this one, zombies included.
-QStringList childProcesses()
-{
-    QStringList children;
-    QDirIterator proc(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
-    while (proc.hasNext()) {
-        QFile stat(proc.next() + QStringLiteral("/stat"));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray text = stat.readAll();
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1 && fields[1].toLongLong() == ::getpid())
-            children << QString::fromLocal8Bit(text.left(text.lastIndexOf(')') + 1));
-    }
-    return children;
-}
 
 } // namespace
 
