@@ -110,16 +110,23 @@ QString readHit(PageRest &rest, qsizetype link, qsizetype *descriptionEnd)
 
 QStringList parseResultsPage(const QString &page)
 {
+    // The hits of a well-formed page are cut from stretches of it that do not
+    // overlap, so their rows together are hardly longer than the page. A page
+    // of bare markers makes every row reach far ahead (gigabytes on a large
+    // page); its rows stop once they outgrow that bound.
+    const qsizetype rowBudget = 2 * page.size() + 1024 * 1024;
+    qsizetype rowText = 0;
     QStringList entries;
     PageRest rest(page);
     qsizetype marker = rest.find(Mark::VideoLink, 0);
-    while (marker != -1) {
+    while (marker != -1 && rowText <= rowBudget) {
         rest.dropFront(marker + markerLength);
         const qsizetype link = fourthMarker(rest);
         if (link == -1)
             break;
         qsizetype descriptionEnd = -1;
         entries.append(readHit(rest, link, &descriptionEnd));
+        rowText += entries.constLast().size();
         rest.dropFront(descriptionEnd);
         marker = rest.find(Mark::VideoLink, 0);
     }

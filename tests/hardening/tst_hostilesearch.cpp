@@ -48,6 +48,7 @@ private slots:
     void words();
     void pages_data();
     void pages();
+    void pagesOfMarkersStayBounded();
 };
 
 void TestHostileSearch::words_data()
@@ -104,6 +105,18 @@ void TestHostileSearch::pages()
 {
     QFETCH(QByteArray, page);
     QTEST(parsePage(page), "rows");
+}
+
+void TestHostileSearch::pagesOfMarkersStayBounded()
+{
+    // Every 13 characters start a hit whose parts run on to the end of the page.
+    const QByteArray markers = QByteArray("href=\"/video/").repeated(20 * 1000 * 1000 / 13);
+    const QStringList rows = parsePage(markers);
+    QVERIFY(!rows.isEmpty());
+    qsizetype rowText = 0;
+    for (const QString &row : rows)
+        rowText += row.size();
+    QVERIFY2(rowText <= 2 * markers.size() + 1024 * 1024 + 3005, qPrintable(QString::number(rowText)));
 }
 
 QTEST_MAIN(TestHostileSearch)
