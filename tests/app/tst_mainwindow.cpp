@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 #include "external/externalprograms.h"
+#include "ui_mainwindow.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -7,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -153,6 +155,18 @@ void TestMainWindow::objectName()
 {
     MainWindow unnamed;
     QCOMPARE(unnamed.objectName(), QStringLiteral("MainWindow"));
+
+    // The form on a window that already has a name; a plain QMainWindow lacks
+    // the three slots the buttons reach, which the form reports.
+    QMainWindow named;
+    named.setObjectName(QStringLiteral("OmaIkkuna"));
+    Ui::MainWindow form;
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("No such slot")));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("No such slot")));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("No such slot")));
+    form.setupUi(&named);
+    QCOMPARE(named.objectName(), QStringLiteral("OmaIkkuna"));
+    QCOMPARE(form.url->parent(), form.centralWidget);
 }
 
 void TestMainWindow::tabOrder()
