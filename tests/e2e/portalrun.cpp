@@ -74,13 +74,21 @@ PortalRun::PortalRun(const QString &catalogue)
         copy.write(env);
 }
 
-QString PortalRun::start()
+QString PortalRun::start(const QString &workingDir)
 {
-    return portalScript(QStringLiteral("start"));
+    const QString problem = portalScript(QStringLiteral("start"));
+    if (!problem.isEmpty())
+        return problem;
+    qputenv("PATH", QByteArray(LUMORA_STANDIN_DIR) + ':' + qgetenv("PATH"));
+    setFastPace(true);
+    if (!QDir::setCurrent(workingDir))
+        return QStringLiteral("cannot enter ") + workingDir;
+    return QString();
 }
 
 QString PortalRun::stop()
 {
+    QDir::setCurrent(QDir::tempPath());
     return portalScript(QStringLiteral("stop"));
 }
 
@@ -111,13 +119,6 @@ QString PortalRun::stopWebServer()
 QString PortalRun::sourceVideo(const QString &id) const
 {
     return runPath(QStringLiteral("videos/") + id + QStringLiteral(".flv"));
-}
-
-void PortalRun::useStandIn()
-{
-    const QByteArray path = qgetenv("PATH");
-    qputenv("PATH", QByteArray(LUMORA_STANDIN_DIR) + ':' + path);
-    setFastPace(true);
 }
 
 void PortalRun::setFastPace(bool fast)

@@ -11,8 +11,10 @@ public:
     // An empty catalogue means the build's own, demo/catalogue.tsv.
     explicit PortalRun(const QString &catalogue = QString());
 
-    // Each returns an empty string, or what went wrong.
-    QString start();
+    // Each returns an empty string, or what went wrong. start() also puts the
+    // stand-in fetcher first on PATH (at full speed) and makes workingDir the
+    // process's working directory, where fetched files land; stop() leaves it.
+    QString start(const QString &workingDir);
     QString stop();
     // The stream server (nginx) or the HTTP server alone, to make faults.
     QString stopStreamServer();
@@ -22,8 +24,7 @@ public:
     // The FLV the portal streams for a catalogue id.
     QString sourceVideo(const QString &id) const;
 
-    // The stand-in fetcher first on PATH; at full speed or at the video's own pace.
-    static void useStandIn();
+    // The stand-in at full speed, or at the video's own pace.
     static void setFastPace(bool fast);
 
 private:

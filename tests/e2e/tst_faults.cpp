@@ -99,15 +99,12 @@ private:
 void FaultsTest::initTestCase()
 {
     QVERIFY(work.isValid());
-    const QString problem = portal.start();
+    const QString problem = portal.start(work.path());
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    PortalRun::useStandIn();
-    QVERIFY(QDir::setCurrent(work.path()));
 }
 
 void FaultsTest::cleanupTestCase()
 {
-    QDir::setCurrent(QDir::tempPath());
     const QString problem = portal.stop();
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
 }

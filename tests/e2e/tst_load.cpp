@@ -38,15 +38,12 @@ private:
 void LoadTest::initTestCase()
 {
     QVERIFY(work.isValid());
-    const QString problem = portal.start();
+    const QString problem = portal.start(work.path());
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    PortalRun::useStandIn();
-    QVERIFY(QDir::setCurrent(work.path()));
 }
 
 void LoadTest::cleanupTestCase()
 {
-    QDir::setCurrent(QDir::tempPath());
     const QString problem = portal.stop();
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
 }

@@ -35,16 +35,12 @@ private:
 void SearchToMp4Test::initTestCase()
 {
     QVERIFY(work.isValid());
-    const QString problem = portal.start();
+    const QString problem = portal.start(work.path());
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    PortalRun::useStandIn();
-    // The fetched files land in the working directory.
-    QVERIFY(QDir::setCurrent(work.path()));
 }
 
 void SearchToMp4Test::cleanupTestCase()
 {
-    QDir::setCurrent(QDir::tempPath());
     const QString problem = portal.stop();
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
 }
