@@ -2,6 +2,11 @@
 
 #include "external/buildconfig.h"
 
+#include <csignal>
+
+#include <sys/prctl.h>
+#include <sys/resource.h>
+
 namespace external {
 
 QString portalUrl()
@@ -63,6 +68,14 @@ QStringList webFetcherArguments(const QString &searchWord)
 QString videoPageAddress(const QString &videoId)
 {
     return portalUrl() + QStringLiteral("/video/") + videoId;
+}
+
+void runAsChild(QProcess &process)
+{
+    process.setChildProcessModifier([] {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        ::setpriority(PRIO_PROCESS, 0, 5);
+    });
 }
 
 QString childText(const QByteArray &bytes)
