@@ -13,7 +13,8 @@ QString resultsPageText(const QByteArray &output);
 // becomes one list row "<id> title: description", with the character
 // references of title and description decoded; none of the three parts runs
 // on past 1000 characters, and all rows together stay within about twice the
-// page's length. Fewer than four links after a hit's description end the scan.
+// page's length. A hit needs all four links: fewer left after the last
+// description (links to other videos) make no row.
 QStringList parseResultsPage(const QString &page);
 
 // The video page address of one list row: the id is the text between the
