@@ -170,7 +170,8 @@ void TestSearchWindow::listFilledWithoutTick_data()
                                     << QStringList{failed + u"palvelin vastasi virheellä"_qs};
     QTest::newRow("wget missing") << true << twoHits << QByteArray("missing")
                                   << QStringList{failed + u"wget-ohjelmaa ei voitu käynnistää"_qs};
-    // Fakes: a page written before a kill or an odd exit code is no result.
+    // Scripted fakes on PATH, as the real wget cannot be made to die by a signal
+    // or end with code 3 on cue: a page written before either is no result.
     QTest::newRow("wget killed") << true << twoHits
                                  << QByteArray("printf '%s' '" + twoHits + "'; kill -KILL $$")
                                  << QStringList{failed + u"wget keskeytyi"_qs};
