@@ -5,26 +5,29 @@ void BatchQueue::begin(const QString &field)
     reset();
     running = true;
     more = true;
-    waitingCount = waitingIn(field);
+    waitingCount = int(field.count(u';')) + 1;
 }
 
 BatchQueue::Taken BatchQueue::take(const QString &field)
 {
     const qsizetype separator = field.indexOf(u';');
     more = separator >= 0;
-    takenAny = true;
     Taken taken;
     taken.address = (more ? field.left(separator) : field).trimmed();
     taken.field = more ? field.mid(separator + 1) : field;
     ++atWork;
-    waitingCount = waitingIn(taken.field);
+    waitingCount = more ? int(taken.field.count(u';')) + 1 : 0;
     return taken;
 }
 
 void BatchQueue::fieldEdited(const QString &field)
 {
-    if (running)
-        waitingCount = waitingIn(field);
+    if (!running || !more)
+        return;
+    // A field emptied while the batch runs holds nothing more to take; an
+    // empty piece left by a take, like one at the start, is an address that
+    // then fails on its own.
+    waitingCount = field.trimmed().isEmpty() ? 0 : int(field.count(u';')) + 1;
 }
 
 void BatchQueue::jobEnded(bool failed)
@@ -33,15 +36,4 @@ void BatchQueue::jobEnded(bool failed)
     ++doneCount;
     if (failed)
         ++failedCount;
-}
-
-int BatchQueue::waitingIn(const QString &field) const
-{
-    if (!more)
-        return 0;
-    // A field emptied while the batch runs holds nothing more to take; an empty
-    // field at the start is one (empty) address, which then fails on its own.
-    if (takenAny && field.trimmed().isEmpty())
-        return 0;
-    return int(field.count(u';')) + 1;
 }

@@ -25,7 +25,7 @@ public:
     // Whether an address waits in the field.
     bool waiting() const { return waitingCount > 0; }
 
-    // The field was edited while the batch runs.
+    // The user edited the field while the batch runs.
     void fieldEdited(const QString &field);
 
     void jobEnded(bool failed);
@@ -37,11 +37,8 @@ public:
     int failed() const { return failedCount; }
 
 private:
-    int waitingIn(const QString &field) const;
-
     bool running = false;
     bool more = false; // the field's front address has not been taken yet
-    bool takenAny = false;
     int waitingCount = 0;
     int atWork = 0;
     int doneCount = 0;

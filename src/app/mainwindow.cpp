@@ -88,7 +88,9 @@ bool MainWindow::startNext()
         if (freeSlot == std::end(slotBusy))
             return false;
         const BatchQueue::Taken taken = batch.take(ui->url->text());
+        takingAddress = true;
         ui->url->setText(taken.field);
+        takingAddress = false;
         if (!taken.address.isEmpty()) {
             startJob(int(freeSlot - std::begin(slotBusy)), taken.address);
             return true;
@@ -151,7 +153,7 @@ void MainWindow::showCount(CountText kind)
 // Addresses added to or removed from the queue join or leave the running batch.
 void MainWindow::queueEdited()
 {
-    if (!batch.active())
+    if (!batch.active() || takingAddress)
         return;
     batch.fieldEdited(ui->url->text());
     showCount(countText);

@@ -55,4 +55,5 @@ private:
     QStringList batchErrors;
     QString batchThreads;
     CountText countText = CountText::None;
+    bool takingAddress = false;
 };

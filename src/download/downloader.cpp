@@ -185,16 +185,10 @@ void downloader::endFetching()
     if (error.isNull())
         error = finishing::fetcherEndFailure(process.exitStatus() == QProcess::NormalExit,
                                              process.exitCode());
-    if (error.isEmpty()) {
+    if (error.isEmpty())
         beginFinishing();
-        return;
-    }
-    if (const QString kept = keptPartial(); !kept.isEmpty()) {
-        while (error.endsWith(u'\n') || error.endsWith(u'\r'))
-            error.chop(1);
-        error += kept;
-    }
-    fail(error);
+    else
+        fail(partialKept() ? finishing::childFailure(error, fetched()) : error);
 }
 
 void downloader::beginFinishing()
@@ -224,7 +218,7 @@ void downloader::endConverting()
     }
     QString failure = outputparser::endTest(text.output);
     if (!failure.isNull()) {
-        failure += finishing::keptFile(fetched());
+        failure = finishing::childFailure(failure, fetched());
     } else {
         const QFileInfo file(converted());
         const finishing::ConversionResult result{process.exitStatus() == QProcess::NormalExit,
@@ -281,6 +275,7 @@ void downloader::endPlacing()
 
 void downloader::fail(const QString &errmsg)
 {
+    staging.removeIfEmpty();
     timer->stop();
     ended = true;
     emit valueChanged(ID, 100, 100, 1, errmsg);
@@ -298,10 +293,8 @@ QString downloader::converted() const
 
 // A fetcher that failed may have fetched part of the video; it stays in the
 // staging folder, where the next download of the address resumes it.
-QString downloader::keptPartial() const
+bool downloader::partialKept() const
 {
-    if (text.baseName.isEmpty() || !finishing::nameFailure(text.baseName).isEmpty()
-        || QFileInfo(fetched()).size() <= 0)
-        return QString();
-    return finishing::keptFile(fetched());
+    return !text.baseName.isEmpty() && finishing::nameFailure(text.baseName).isEmpty()
+           && QFileInfo(fetched()).size() > 0;
 }

@@ -63,7 +63,7 @@ private:
     void fail(const QString &errmsg);
     QString fetched() const;
     QString converted() const;
-    QString keptPartial() const;
+    bool partialKept() const;
 
     QTimer *timer = nullptr;
     QString folder;

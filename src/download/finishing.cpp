@@ -172,6 +172,13 @@ QString keptFile(const QString &fetched)
     return QStringLiteral(", ladattu tiedosto säilytetty: ") + fetched;
 }
 
+QString childFailure(QString errorText, const QString &fetched)
+{
+    while (errorText.endsWith(u'\n') || errorText.endsWith(u'\r'))
+        errorText.chop(1);
+    return errorText + keptFile(fetched);
+}
+
 QString startFailure(const QString &program)
 {
     return QStringLiteral("ERROR: ohjelmaa %1 ei voitu käynnistää").arg(program);

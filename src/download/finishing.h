@@ -53,6 +53,8 @@ QString placeFile(const QString &source, QString *target, const QString &stem);
 
 // The end of an error text that names the file kept for a later try.
 QString keptFile(const QString &fetched);
+// A child's error text, from its marker on, with the kept file named after it.
+QString childFailure(QString errorText, const QString &fetched);
 
 // The texts of the job's own error reports.
 QString startFailure(const QString &program);

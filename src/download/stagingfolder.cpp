@@ -50,6 +50,9 @@ QString StagingFolder::key(const QString &pageUrl)
 QString StagingFolder::open(const QString &outputFolder, const QString &pageUrl)
 {
     const QDir output(outputFolder.isEmpty() ? QDir::currentPath() : outputFolder);
+    // The folder is the user's to make; a mistyped one must not appear.
+    if (!output.exists())
+        return QStringLiteral("ERROR: tallennuskansiota %1 ei ole").arg(output.absolutePath());
     const QString root = output.absoluteFilePath(QLatin1String(RootName));
     for (int occurrence = 1; occurrence <= MostOccurrences; ++occurrence) {
         QString candidate = root + u'/' + key(pageUrl);
@@ -78,6 +81,14 @@ void StagingFolder::remove()
     // Fails while other downloads wait there, as it should.
     QDir().rmdir(QFileInfo(folder).path());
     folder.clear();
+}
+
+void StagingFolder::removeIfEmpty()
+{
+    if (!folder.isEmpty()
+        && QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
+               == QStringList{QStringLiteral(".lock")})
+        remove();
 }
 
 void StagingFolder::unlock()

@@ -24,6 +24,8 @@ public:
     QString filePath(const QString &name) const { return folder + u'/' + name; }
     // Once the video is in place: the folder goes, and the root with it when empty.
     void remove();
+    // After a failure: the folder goes only when it holds nothing to resume.
+    void removeIfEmpty();
 
     // The folder's name for an address: the same address, the same folder.
     static QString key(const QString &pageUrl);

@@ -225,20 +225,28 @@ void TestBatch::batchEnd_data()
     QTest::addColumn<int>("threads");
     QTest::addColumn<QString>("endText");
     QTest::addColumn<QStringList>("errors");
+    QTest::addColumn<QStringList>("saved");
 
-    QTest::newRow("all saved") << "now-ok-0-a;now-ok-0-b" << 2 << allSaved << QStringList();
+    QTest::newRow("all saved") << "now-ok-0-a;now-ok-0-b" << 2 << allSaved << QStringList()
+                               << QStringList{"a.mp4", "b.mp4"};
     QTest::newRow("one failed") << "now-ok-0-a;now-fail-0-b;now-ok-0-c" << 2
                                 << "Valmis: 2/3 tallennettu, 1 epäonnistui"
-                                << QStringList{"ERROR: fake failure b"};
+                                << QStringList{"ERROR: fake failure b"} << QStringList{".lumora-partial", "a.mp4", "c.mp4"};
     QTest::newRow("all failed") << "now-fail-0-a;now-fail-0-b;now-fail-0-c" << 1
                                 << "Valmis: 0/3 tallennettu, 3 epäonnistui"
                                 << QStringList{"ERROR: fake failure a", "ERROR: fake failure b",
-                                               "ERROR: fake failure c"};
-    QTest::newRow("blanks around addresses") << " now-ok-0-a ;\tnow-ok-0-b  " << 2 << allSaved << QStringList();
+                                               "ERROR: fake failure c"}
+                                << QStringList{".lumora-partial"};
+    QTest::newRow("blanks around addresses") << " now-ok-0-a ;\tnow-ok-0-b  " << 2 << allSaved << QStringList()
+                                             << QStringList{"a.mp4", "b.mp4"};
     QTest::newRow("empty piece") << "now-ok-0-a;;now-ok-0-b" << 1 << "Valmis: 2/3 tallennettu, 1 epäonnistui"
-                                 << QStringList{"ERROR: tyhjää osoitetta ei voi ladata"};
+                                 << QStringList{"ERROR: tyhjää osoitetta ei voi ladata"}
+                                 << QStringList{"a.mp4", "b.mp4"};
     QTest::newRow("empty field") << "" << 1 << "Valmis: 0/1 tallennettu, 1 epäonnistui"
-                                 << QStringList{"ERROR: tyhjää osoitetta ei voi ladata"};
+                                 << QStringList{"ERROR: tyhjää osoitetta ei voi ladata"} << QStringList();
+    // Two jobs of one address at once: a staging folder and a file for each.
+    QTest::newRow("same address twice at once") << "wait-ok-0-a;wait-ok-0-a" << 2 << allSaved << QStringList()
+                                                << QStringList{"a (2).mp4", "a.mp4"};
 }
 
 void TestBatch::batchEnd()
@@ -251,8 +259,15 @@ void TestBatch::batchEnd()
     Batch batch;
     const QDir work(batch.work.path());
     batch.start(addresses, threads);
+    if (addresses.startsWith(QLatin1String("wait"))) {
+        QTRY_VERIFY_WITH_TIMEOUT(QDir(QStringLiteral("out/.lumora-partial")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size() == 2, Patience);
+        release(QStringLiteral("a"));
+    }
     QTRY_VERIFY_WITH_TIMEOUT(batch.controlsEnabled(), Patience);
     QCOMPARE(batch.status(), endText);
+    QTEST(QDir(QStringLiteral("out")).entryList(QDir::Files | QDir::Hidden | QDir::AllDirs | QDir::NoDotAndDotDot,
+                                                QDir::Name),
+          "saved");
     QCOMPARE(batch.bar(), 100);
     // The error messages outlive the texts that replaced them; a failed
     // fetcher's message names the partial file it left.

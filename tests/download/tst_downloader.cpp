@@ -100,6 +100,7 @@ private slots:
     void fetcherArguments();
     void finishing_data();
     void finishing();
+    void deletedWhileConverting();
 
 private:
     QTemporaryDir clips;
@@ -278,6 +279,22 @@ void TestDownloader::finishing()
     // Nothing is left behind: no fetched file, no staging folder.
     QVERIFY(staged(QStringLiteral("*.flv")).isEmpty());
     QVERIFY(!out.exists(QStringLiteral(".lumora-partial")));
+}
+
+// The window closed mid-conversion: no half-written file stays, the fetched one does.
+void TestDownloader::deletedWhileConverting()
+{
+    FakePrograms fakes;
+    fakes.addScript(external::fetcherProgram(), namesClip);
+    fakes.addScript(external::converterProgram(), "out=\"${@: -1}\"; printf half > \"${out#file:}\"; sleep 60");
+    JobRun run;
+    QDir(run.work.path()).mkdir(QStringLiteral("out"));
+    run.start(1, QStringLiteral("http://portal/video/1"), QStringLiteral("out"));
+    QTRY_VERIFY_WITH_TIMEOUT(!staged(QStringLiteral("clip.mp4")).isEmpty(), 30000);
+    run.job.reset();
+    QVERIFY(staged(QStringLiteral("clip.mp4")).isEmpty());
+    QVERIFY(!staged(QStringLiteral("clip.flv")).isEmpty());
+    QCOMPARE(QDir(QStringLiteral("out")).entryList(QDir::Files), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestDownloader)

@@ -1,12 +1,15 @@
 #include "jobrun.h"
 
 #include <QDir>
+#include <QFile>
 #include <QDirIterator>
 
 JobRun::JobRun()
 {
     QDir(root.path()).mkdir(QStringLiteral("work"));
     QDir::setCurrent(path(QStringLiteral("work")));
+    // Fakes run in the job's staging folder; what they share with the test lies here.
+    qputenv("WORK", QFile::encodeName(path(QStringLiteral("work"))));
 }
 
 JobRun::~JobRun()
