@@ -84,7 +84,7 @@ downloader::~downloader()
 void downloader::startFetcher()
 {
     if (!stagingProblem.isEmpty()) {
-        pollProcess();
+        fail(stagingProblem);
         return;
     }
     process.start(fetcherPath.isEmpty() ? external::fetcherProgram() : fetcherPath,
@@ -164,9 +164,7 @@ void downloader::reportProgress()
 
 void downloader::childEnded()
 {
-    if (!stagingProblem.isEmpty())
-        fail(stagingProblem);
-    else if (phase == 1)
+    if (phase == 1)
         endFetching();
     else
         endConverting();

@@ -1,6 +1,7 @@
 #include "download/downloader.h"
 #include "external/externalprograms.h"
 #include "fakeprograms.h"
+#include "longticks.h"
 #include "mediaclip.h"
 
 #include <QDir>
@@ -256,11 +257,9 @@ void TestDownloader::finishing()
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("an older file of the same name");
     }
-    const downloader::Intervals usual = downloader::intervals;
-    downloader::intervals = {3600000, 3600000, 3600000};
+    const LongTicks noTicks;
     run.start(fixMp4, QStringLiteral("http://portal/video/1"), folder);
     QTRY_VERIFY_WITH_TIMEOUT(run.ended, 60000);
-    downloader::intervals = usual;
 
     QVERIFY2(run.kinds.contains(QRegularExpression(QStringLiteral("^FP?D$"))), qPrintable(run.kinds));
     // The older file stays as it was; the video takes the next free name.

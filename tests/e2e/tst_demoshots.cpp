@@ -84,6 +84,7 @@ void DemoShotsTest::searchThenBatch()
 
     // At the videos' own pace, so that the bar stands part way when the picture is taken.
     PortalRun::setFastPace(false);
+    QVERIFY(QDir().mkpath(work.filePath(QStringLiteral("out"))));
     driver.startBatch(driver.line("url")->text(), work.filePath(QStringLiteral("out")), 2);
     QTRY_VERIFY_WITH_TIMEOUT(driver.bar() >= 25, Patience);
     QVERIFY(grabPainted(&driver.window, &shot));
