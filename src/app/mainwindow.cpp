@@ -1,5 +1,7 @@
 #include "app/mainwindow.h"
 
+#include "app/clippedtexts.h"
+#include "app/desktopintegration.h"
 #include "download/downloader.h"
 #include "search/searchwindow.h"
 #include "ui_mainwindow.h"
@@ -19,6 +21,8 @@ MainWindow::MainWindow(QWidget *parent)
     ui->statusbar->setText(QStringLiteral("Valmiina lataamaan!"));
     for (int count = 1; count <= SlotCount; ++count)
         ui->threadcount->addItem(QString::number(count));
+    showClippedTextsInToolTips(ui->centralWidget);
+    new DesktopIntegration(this, ui->progressBar);
 }
 
 MainWindow::~MainWindow()
@@ -65,6 +69,7 @@ void MainWindow::startJobs(bool single)
         totalFiles = ui->url->text().count(u';') + 1;
         failedFiles = 0;
         batchErrors.clear();
+        emit batchStarted();
         ui->statusbar->setToolTip(QString());
         ui->statusbar->setText(QStringLiteral("Ladataan tiedostoja..") + ui->threadcount->currentText()
                                + u'/' + QString::number(totalFiles));
@@ -159,6 +164,7 @@ void MainWindow::endBatch()
     failedFiles = 0;
     ui->progressBar->setValue(100);
     std::fill(std::begin(slotPercent), std::end(slotPercent), 0);
+    emit batchEnded(ui->statusbar->text());
 }
 
 void MainWindow::updateProgress()
