@@ -3,7 +3,6 @@
 #include <QDBusConnection>
 #include <QObject>
 #include <QString>
-#include <QVariantMap>
 
 class MainWindow;
 class QProgressBar;
