@@ -13,25 +13,32 @@ const QRegularExpression &idPattern()
     return pattern;
 }
 
-// Pages are read byte by byte as Latin-1 and only four entities become letters,
-// so any other non-ASCII letter would reach the user garbled.
-bool onlyPortalLetters(const QString &text)
+bool printable(const QString &text)
 {
     for (const QChar c : text) {
-        if (c.unicode() < 0x20)
-            return false;
-        if (c.unicode() >= 0x80 && !QStringLiteral("äöÄÖ").contains(c))
+        if (c.unicode() < 0x20 || !c.isPrint())
             return false;
     }
     return true;
+}
+
+// A title also reaches the fetcher stand-in through the video page, where only
+// ä, ö, Ä and Ö are written as entities that it reads back. Descriptions appear
+// only on the results pages, which are UTF-8.
+bool onlyVideoPageLetters(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() >= 0x80 && !QStringLiteral("äöÄÖ").contains(c))
+            return false;
+    }
+    return printable(text);
 }
 
 QString checkEntry(const CatalogueEntry &entry)
 {
     if (!idPattern().match(entry.id).hasMatch())
         return QStringLiteral("bad id '%1'").arg(entry.id);
-    if (entry.title.isEmpty() || !onlyPortalLetters(entry.title)
-        || !onlyPortalLetters(entry.description))
+    if (entry.title.isEmpty() || !onlyVideoPageLetters(entry.title) || !printable(entry.description))
         return QStringLiteral("title or description of '%1' has letters the portal cannot show")
             .arg(entry.id);
     if (entry.seconds < 1 || entry.seconds > 600)

@@ -19,7 +19,7 @@ struct CatalogueEntry {
 QList<CatalogueEntry> parseCatalogue(const QByteArray &tsv, QString *error);
 QList<CatalogueEntry> loadCatalogue(const QString &path, QString *error);
 
-// The portal's pages carry only ASCII plus four entities for the Finnish letters.
+// Video pages carry only ASCII plus four entities for the Finnish letters.
 QString encodeEntities(const QString &text);
 QString decodeEntities(const QString &text);
 

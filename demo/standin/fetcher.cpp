@@ -3,6 +3,7 @@
 #include "flvtags.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QThread>
 
@@ -41,8 +42,17 @@ Fetcher::Fetcher(Options options, QString stream, QString fileName, bool realtim
 
 int Fetcher::run()
 {
-    Attempt attempt = fetchFromStart();
-    bool resumedBefore = false;
+    // A partial file of this name is what an earlier run left: go on from it.
+    bool resumedBefore = QFileInfo(m_fileName).size() > 0;
+    Attempt attempt;
+    if (resumedBefore) {
+        bool fatal = false;
+        attempt = fetchContinuation(&fatal);
+        if (fatal)
+            return 1;
+    } else {
+        attempt = fetchFromStart();
+    }
     for (int resumesLeft = m_options.autoResume; attempt.exitCode != 0; --resumesLeft) {
         const bool interrupted = attempt.exitCode == incompleteExit
             || (resumedBefore && !attempt.crashed);

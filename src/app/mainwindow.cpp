@@ -21,6 +21,7 @@ MainWindow::MainWindow(QWidget *parent)
     ui->statusbar->setText(QStringLiteral("Valmiina lataamaan!"));
     for (int count = 1; count <= SlotCount; ++count)
         ui->threadcount->addItem(QString::number(count));
+    connect(ui->url, &QLineEdit::textChanged, this, &MainWindow::queueEdited);
     showClippedTextsInToolTips(ui->centralWidget);
     new DesktopIntegration(this, ui->progressBar);
 }
@@ -53,6 +54,9 @@ void MainWindow::fileSelected(QString file)
 void MainWindow::StartProcessing()
 {
     startJobs(false);
+    // A batch of empty addresses only has ended without a job.
+    if (batch.finished())
+        endBatch();
 }
 
 void MainWindow::startSearch()
@@ -65,41 +69,40 @@ void MainWindow::startSearch()
 void MainWindow::startJobs(bool single)
 {
     ui->pushButton->setEnabled(false);
-    if (totalFiles == 0) {
-        totalFiles = ui->url->text().count(u';') + 1;
-        failedFiles = 0;
+    if (!batch.active()) {
+        batch.begin(ui->url->text());
         batchErrors.clear();
         emit batchStarted();
         ui->statusbar->setToolTip(QString());
-        ui->statusbar->setText(QStringLiteral("Ladataan tiedostoja..") + ui->threadcount->currentText()
-                               + u'/' + QString::number(totalFiles));
+        batchThreads = ui->threadcount->currentText();
+        showCount(CountText::Loading);
     }
     for (int r = 0; single ? r <= 0 : ui->threadcount->currentText().toInt() > r; ++r) {
-        const QString address = takeAddress();
-        const int *freeSlot = std::find(std::begin(slotBusy), std::end(slotBusy), 0);
-        if (freeSlot == std::end(slotBusy)) {
-            // No slot: the address goes back where it came from instead of vanishing.
-            if (moreAddresses)
-                ui->url->setText(address + u';' + ui->url->text());
-            break;
-        }
-        startJob(int(freeSlot - std::begin(slotBusy)), address);
-        if (!moreAddresses)
+        if (!batch.waiting() || !startNext())
             break;
     }
     ui->outputfile->setEnabled(false);
 }
 
-// Takes the address at the front of the field; the last one stays in the field.
-QString MainWindow::takeAddress()
+// Takes addresses from the front of the field until one job has started.
+// Returns false when no slot is free; the address then stays in the field.
+bool MainWindow::startNext()
 {
-    const QString field = ui->url->text();
-    const qsizetype separator = field.indexOf(u';');
-    moreAddresses = separator >= 0 ? 1 : 0;
-    if (separator < 0)
-        return field;
-    ui->url->setText(field.mid(separator + 1));
-    return field.left(separator);
+    while (batch.waiting()) {
+        const int *freeSlot = std::find(std::begin(slotBusy), std::end(slotBusy), 0);
+        if (freeSlot == std::end(slotBusy))
+            return false;
+        const BatchQueue::Taken taken = batch.take(ui->url->text());
+        ui->url->setText(taken.field);
+        if (!taken.address.isEmpty()) {
+            startJob(int(freeSlot - std::begin(slotBusy)), taken.address);
+            return true;
+        }
+        // Nothing to fetch: the piece counts as failed, with its own message.
+        batch.jobEnded(true);
+        showError(QStringLiteral("ERROR: tyhjää osoitetta ei voi ladata"));
+    }
+    return true;
 }
 
 void MainWindow::startJob(int slot, const QString &address)
@@ -115,35 +118,59 @@ void MainWindow::valueChanged(int ID, int percent1, int percent2, int err, QStri
     const bool failed = err != 0;
     const bool succeeded = !failed && percent1 == 100 && percent2 == 100;
     if (failed) {
-        ui->statusbar->setText(errmsg);
-        ++failedFiles;
-        batchErrors << errmsg;
-        // The status line's next text wipes the message; the tool tip keeps them all.
-        ui->statusbar->setToolTip(batchErrors.join(u'\n'));
-        endJob(ID);
+        showError(errmsg);
+        endJob(ID, true);
     } else if (succeeded) {
-        endJob(ID);
-        ui->statusbar->setText(QStringLiteral("Valmiina ") + QString::number(doneFiles) + u'/'
-                               + QString::number(totalFiles));
+        endJob(ID, false);
+        showCount(CountText::Done);
     } else {
         slotPercent[ID] = percent1;
     }
-    if ((failed || succeeded) && moreAddresses)
+    if ((failed || succeeded) && batch.waiting())
         startJobs(true);
-    if (doneFiles == totalFiles)
+    if (batch.finished())
         endBatch();
-    if (totalFiles != 0)
+    if (batch.active())
         updateProgress();
+}
+
+void MainWindow::showError(const QString &errmsg)
+{
+    ui->statusbar->setText(errmsg);
+    countText = CountText::None;
+    batchErrors << errmsg;
+    // The status line's next text wipes the message; the tool tip keeps them all.
+    ui->statusbar->setToolTip(batchErrors.join(u'\n'));
+}
+
+void MainWindow::showCount(CountText kind)
+{
+    countText = kind;
+    const QString total = QString::number(batch.total());
+    if (kind == CountText::Loading)
+        ui->statusbar->setText(QStringLiteral("Ladataan tiedostoja..") + batchThreads + u'/' + total);
+    else if (kind == CountText::Done)
+        ui->statusbar->setText(QStringLiteral("Valmiina ") + QString::number(batch.done()) + u'/' + total);
+}
+
+// Addresses added to or removed from the queue join or leave the running batch.
+void MainWindow::queueEdited()
+{
+    if (!batch.active())
+        return;
+    batch.fieldEdited(ui->url->text());
+    showCount(countText);
+    updateProgress();
 }
 
 // The job is in the middle of sending its final report; it is deleted once
 // that emission has returned.
-void MainWindow::endJob(int ID)
+void MainWindow::endJob(int ID, bool failed)
 {
     if (jobs[ID])
         jobs[ID]->deleteLater();
     jobs[ID] = nullptr;
-    ++doneFiles;
+    batch.jobEnded(failed);
     slotBusy[ID] = 0;
     slotPercent[ID] = 0;
 }
@@ -152,16 +179,15 @@ void MainWindow::endBatch()
 {
     ui->pushButton->setEnabled(true);
     ui->outputfile->setEnabled(true);
-    if (failedFiles == 0)
+    if (batch.failed() == 0)
         ui->statusbar->setText(QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!"));
     else
         ui->statusbar->setText(QStringLiteral("Valmis: %1/%2 tallennettu, %3 epäonnistui")
-                                   .arg(doneFiles - failedFiles)
-                                   .arg(totalFiles)
-                                   .arg(failedFiles));
-    doneFiles = 0;
-    totalFiles = 0;
-    failedFiles = 0;
+                                   .arg(batch.done() - batch.failed())
+                                   .arg(batch.total())
+                                   .arg(batch.failed()));
+    batch.reset();
+    countText = CountText::None;
     ui->progressBar->setValue(100);
     std::fill(std::begin(slotPercent), std::end(slotPercent), 0);
     emit batchEnded(ui->statusbar->text());
@@ -169,8 +195,10 @@ void MainWindow::endBatch()
 
 void MainWindow::updateProgress()
 {
-    const int share = int(100.0 / totalFiles);
-    int value = doneFiles * share;
+    if (batch.total() == 0)
+        return;
+    const int share = int(100.0 / batch.total());
+    int value = batch.done() * share;
     for (int slot = 0; slot < SlotCount; ++slot) {
         if (slotBusy[slot])
             value = int(value + (slotPercent[slot] / 100.0) * share);

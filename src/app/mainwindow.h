@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/batchqueue.h"
+
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
@@ -33,22 +35,28 @@ public slots:
     void valueChanged(int ID, int percent1, int percent2, int err, QString errmsg);
 
 private:
+    // Which count the status line shows, so that an edit of the queue can
+    // show the new total in it.
+    enum class CountText { None, Loading, Done };
+
     void startJobs(bool single);
     void updateProgress();
-    QString takeAddress();
+    bool startNext();
     void startJob(int slot, const QString &address);
-    void endJob(int ID);
+    void endJob(int ID, bool failed);
+    void showError(const QString &errmsg);
+    void showCount(CountText kind);
+    void queueEdited();
     void endBatch();
 
-    int totalFiles = 0;
-    int doneFiles = 0;
+    BatchQueue batch;
     Ui::MainWindow *ui = nullptr;
     int slotBusy[SlotCount] = {};
     int slotPercent[SlotCount] = {};
     downloader *jobs[SlotCount] = {};
     searchWindow *searchDialog = nullptr;
-    int moreAddresses = 0;
     QFileDialog *folderDialog = nullptr;
-    int failedFiles = 0;
     QStringList batchErrors;
+    QString batchThreads;
+    CountText countText = CountText::None;
 };

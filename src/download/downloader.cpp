@@ -1,6 +1,7 @@
 #include "download/downloader.h"
 
 #include "download/finishing.h"
+#include "download/targetnames.h"
 #include "external/externalprograms.h"
 
 #include <QFile>
@@ -8,73 +9,109 @@
 #include <QTimer>
 
 #include <chrono>
-#include <mutex>
 
 #include <sys/resource.h>
 #include <unistd.h>
 
-namespace {
+downloader::Intervals downloader::intervals;
 
-constexpr int FetchingFirstInterval = 500;
-constexpr int FetchingInterval = 1000;
-constexpr int FinishingInterval = 200;
-
-// Runs on a worker thread. One copy at a time and at a low priority: copies
-// share the disk anyway, and the window's thread must win every contest for
-// a core.
-QString moveInBackground(const QString &fetched, const QString &target)
+// Runs on a worker thread, at a low priority: the window's thread must win
+// every contest for a core.
+downloader::Placed downloader::place(const QString &source, const QString &fetched,
+                                     QString target, const QString &stem, bool converted)
 {
-    static std::mutex oneAtATime;
-    const std::lock_guard<std::mutex> lock(oneAtATime);
     setpriority(PRIO_PROCESS, gettid(), 10);
-    return finishing::moveDownload(fetched, target);
+    if (!converted) {
+        if (const QString failure = finishing::fetchedFailure(source); !failure.isEmpty())
+            return {failure, target};
+    }
+    QString error = finishing::placeFile(source, &target, stem);
+    if (!error.isEmpty())
+        error += finishing::keptFile(fetched);
+    return {error, target};
 }
-
-} // namespace
 
 downloader::downloader(int ID, int fixMp4, QString pageUrl, QString folder)
     : folder(folder)
     , ID(ID)
     , fixMp4(fixMp4)
+    , pageUrl(pageUrl)
 {
+    stagingProblem = staging.open(folder, pageUrl);
     connect(&process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart)
+        if (error == QProcess::FailedToStart) {
             startFailed = true;
+            wake();
+        }
     });
+    connect(&process, &QProcess::finished, this, &downloader::wake);
     // Standard output is never read; discarding it keeps a talkative child from
     // blocking on a full pipe.
     process.setStandardOutputFile(QProcess::nullDevice());
+    process.setWorkingDirectory(staging.path());
+    external::runAsChild(process);
     connect(&process, &QProcess::readyReadStandardError, this, &downloader::readFlood);
-    process.start(external::fetcherProgram(), external::fetcherArguments(pageUrl));
 
     timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, &downloader::pollProcess);
-    timer->start(FetchingFirstInterval);
+    timer->start(intervals.fetchingFirst);
+    // Started from the event loop: a batch starts five jobs in one call, and
+    // five process starts in a row would stall the window.
+    QMetaObject::invokeMethod(this, &downloader::startFetcher, Qt::QueuedConnection);
 }
 
 downloader::~downloader()
 {
-    // A job deleted while its child runs ends the child; its partial file stays.
+    // A job deleted while its child runs ends the child; a partial fetched
+    // file stays for a later try, a half-converted file goes.
+    process.disconnect(this);
     if (process.state() != QProcess::NotRunning) {
         process.kill();
         process.waitForFinished();
     }
+    if (placement.valid())
+        placement.wait();
+    if (phase == 2 && fixMp4)
+        QFile::remove(converted());
+    if (!target.isEmpty())
+        TargetNames::release(target);
+}
+
+void downloader::startFetcher()
+{
+    if (!stagingProblem.isEmpty()) {
+        pollProcess();
+        return;
+    }
+    process.start(external::fetcherProgram(), external::fetcherArguments(pageUrl));
+}
+
+// A child's end, or the end of the placing, is acted on without waiting for a
+// tick, but from the event loop: never inside the process object's own signal.
+void downloader::wake()
+{
+    QMetaObject::invokeMethod(this, &downloader::pollProcess, Qt::QueuedConnection);
 }
 
 void downloader::pollProcess()
 {
+    if (ended)
+        return;
     if (process.state() != QProcess::NotRunning) {
         readOutput();
         scanOutput();
         reportProgress();
         return;
     }
-    if (copying()) {
+    if (placing()) {
         reportProgress();
         return;
     }
     readOutput();
-    childEnded();
+    if (placement.valid())
+        endPlacing();
+    else
+        childEnded();
 }
 
 void downloader::readOutput()
@@ -100,41 +137,63 @@ void downloader::scanOutput()
     metCarriageReturn |=
         phase == 1 ? outputparser::scanFetching(text) : outputparser::scanFinishing(text);
     if (metCarriageReturn)
-        timer->start(phase == 1 ? FetchingInterval : FinishingInterval);
+        timer->start(phase == 1 ? intervals.fetching : intervals.finishing);
     metCarriageReturn = false;
 }
 
-bool downloader::copying() const
+bool downloader::placing() const
 {
-    return move.valid() && move.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
+    return placement.valid()
+           && placement.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
 }
 
 void downloader::reportProgress()
 {
-    // 100 and 100 is the done report; a running child must never look done.
-    const int percent2 = text.percent1 == 100 && text.percent2 == 100 ? 99 : text.percent2;
-    emit valueChanged(ID, text.percent1, percent2, 0, QString());
+    // Once fetched, the fetch counts whole; 100 and 100 is the done report,
+    // which a running step must never look like.
+    if (phase == 2)
+        emit valueChanged(ID, 100, qMin(text.percent2, 99), 0, QString());
+    else
+        emit valueChanged(ID, text.percent1, text.percent2, 0, QString());
 }
 
 void downloader::childEnded()
 {
+    if (!stagingProblem.isEmpty())
+        fail(stagingProblem);
+    else if (phase == 1)
+        endFetching();
+    else
+        endConverting();
+}
+
+// Only a fetcher that exited by itself with status 0 and said no error has
+// fetched the whole video.
+void downloader::endFetching()
+{
+    outputparser::readSaveLine(text);
     if (startFailed) {
-        fail(phase == 1 ? finishing::startFailure(external::fetcherProgram())
-                        : finishing::converterStartFailure(finishing::fetchedFile(text.baseName)));
+        fail(finishing::startFailure(external::fetcherProgram()));
         return;
     }
-    const QString error = outputparser::endTest(text.output);
-    if (!error.isNull())
-        fail(error);
-    else if (phase == 1)
+    QString error = outputparser::endTest(text.output);
+    if (error.isNull())
+        error = finishing::fetcherEndFailure(process.exitStatus() == QProcess::NormalExit,
+                                             process.exitCode());
+    if (error.isEmpty()) {
         beginFinishing();
-    else
-        endFinishing();
+        return;
+    }
+    if (const QString kept = keptPartial(); !kept.isEmpty()) {
+        while (error.endsWith(u'\n') || error.endsWith(u'\r'))
+            error.chop(1);
+        error += kept;
+    }
+    fail(error);
 }
 
 void downloader::beginFinishing()
 {
-    outputparser::readSaveLine(text);
     if (const QString failure = finishing::nameFailure(text.baseName); !failure.isEmpty()) {
         fail(failure);
         return;
@@ -142,41 +201,102 @@ void downloader::beginFinishing()
     emit valueChanged(ID, 100, 0, 0, QString());
     phase = 2;
     metCarriageReturn = false;
-    const QString fetched = finishing::fetchedFile(text.baseName);
-    const QString target = finishing::targetFile(folder, text.baseName);
+    target = TargetNames::claim(folder, finishing::diskName(text.baseName));
     if (fixMp4) {
         process.start(external::converterProgram(),
-                      external::converterArguments(finishing::converterFile(fetched),
-                                                   finishing::converterFile(target)));
+                      external::converterArguments(finishing::converterFile(fetched()),
+                                                   finishing::converterFile(converted())));
     } else {
-        move = std::async(std::launch::async, moveInBackground, fetched, target);
+        startPlacing(fetched());
     }
 }
 
-void downloader::endFinishing()
+void downloader::endConverting()
 {
-    const QString fetched = finishing::fetchedFile(text.baseName);
-    if (fixMp4) {
-        const QFileInfo target(finishing::targetFile(folder, text.baseName));
+    if (startFailed) {
+        fail(finishing::converterStartFailure(fetched()));
+        return;
+    }
+    QString failure = outputparser::endTest(text.output);
+    if (!failure.isNull()) {
+        failure += finishing::keptFile(fetched());
+    } else {
+        const QFileInfo file(converted());
         const finishing::ConversionResult result{process.exitStatus() == QProcess::NormalExit,
                                                  process.exitCode(),
-                                                 target.exists() ? target.size() : -1};
-        const QString failure = finishing::conversionFailure(fetched, target.filePath(), result);
-        if (!failure.isEmpty()) {
-            fail(failure);
-            return;
-        }
-        QFile::remove(fetched);
-    } else if (const QString failure = move.get(); !failure.isEmpty()) {
+                                                 file.exists() ? file.size() : -1};
+        failure = finishing::conversionFailure(fetched(), converted(), result);
+    }
+    if (!failure.isEmpty()) {
+        QFile::remove(converted());
         fail(failure);
         return;
     }
+    startPlacing(converted());
+    reportProgress();
+}
+
+void downloader::startPlacing(const QString &source)
+{
+    placement = std::async(std::launch::async, [this, source, fetched = fetched(), target = target,
+                                                stem = finishing::diskName(text.baseName),
+                                                converted = bool(fixMp4)] {
+        const Placed placed = place(source, fetched, target, stem, converted);
+        // The result is ready only once this returns, which the poll waits for.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (placement.valid())
+                    placement.wait();
+                pollProcess();
+            },
+            Qt::QueuedConnection);
+        return placed;
+    });
+}
+
+void downloader::endPlacing()
+{
+    const Placed placed = placement.get();
+    TargetNames::release(target);
+    target.clear();
+    if (!placed.error.isEmpty()) {
+        if (fixMp4)
+            QFile::remove(converted());
+        fail(placed.error);
+        return;
+    }
+    if (fixMp4)
+        QFile::remove(fetched());
+    staging.remove();
     timer->stop();
+    ended = true;
     emit valueChanged(ID, 100, 100, 0, QString());
 }
 
 void downloader::fail(const QString &errmsg)
 {
     timer->stop();
+    ended = true;
     emit valueChanged(ID, 100, 100, 1, errmsg);
+}
+
+QString downloader::fetched() const
+{
+    return staging.filePath(finishing::fetchedName(text.baseName));
+}
+
+QString downloader::converted() const
+{
+    return staging.filePath(finishing::convertedName(text.baseName));
+}
+
+// A fetcher that failed may have fetched part of the video; it stays in the
+// staging folder, where the next download of the address resumes it.
+QString downloader::keptPartial() const
+{
+    if (text.baseName.isEmpty() || !finishing::nameFailure(text.baseName).isEmpty()
+        || QFileInfo(fetched()).size() <= 0)
+        return QString();
+    return finishing::keptFile(fetched());
 }

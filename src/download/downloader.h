@@ -1,6 +1,7 @@
 #pragma once
 
 #include "download/outputparser.h"
+#include "download/stagingfolder.h"
 
 #include <QObject>
 #include <QProcess>
@@ -10,13 +11,24 @@
 
 class QTimer;
 
-// One video's download: runs the stream fetcher, then the finishing step, and
-// reports through valueChanged. Its creator deletes it on the final report.
+// One video's download: runs the stream fetcher in a staging folder of its
+// own, then the finishing step, and reports through valueChanged. Its creator
+// deletes it on the final report.
 class downloader : public QObject
 {
     Q_OBJECT
 
 public:
+    // Poll intervals in ms. A child's end is acted on at once; the ticks only
+    // read progress. Tests lengthen them to show that nothing waits for one.
+    struct Intervals
+    {
+        int fetchingFirst = 500;
+        int fetching = 1000;
+        int finishing = 200;
+    };
+    static Intervals intervals;
+
     downloader(int ID, int fixMp4, QString pageUrl, QString folder);
     ~downloader() override;
 
@@ -27,15 +39,31 @@ public slots:
     void pollProcess();
 
 private:
+    struct Placed
+    {
+        QString error;
+        QString target;
+    };
+
+    static Placed place(const QString &source, const QString &fetched, QString target,
+                        const QString &stem, bool converted);
+    void startFetcher();
+    void wake();
     void readOutput();
     void readFlood();
     void scanOutput();
-    bool copying() const;
+    bool placing() const;
     void reportProgress();
     void childEnded();
+    void endFetching();
     void beginFinishing();
-    void endFinishing();
+    void endConverting();
+    void startPlacing(const QString &source);
+    void endPlacing();
     void fail(const QString &errmsg);
+    QString fetched() const;
+    QString converted() const;
+    QString keptPartial() const;
 
     QTimer *timer = nullptr;
     QString folder;
@@ -44,9 +72,14 @@ private:
     int ID = 0;
     int fixMp4 = 0;
     int phase = 1;
+    QString pageUrl;
+    StagingFolder staging;
+    QString stagingProblem;
+    QString target; // the claimed name of the finished video
     bool startFailed = false;
     bool metCarriageReturn = false;
-    // The copy of a fetched file runs on its own thread; a large file on
-    // another file system would otherwise stop the window for seconds.
-    std::future<QString> move;
+    bool ended = false;
+    // Flushing and renaming run on a worker thread: flushing a large file to
+    // a slow disk would otherwise stop the window for seconds.
+    std::future<Placed> placement;
 };

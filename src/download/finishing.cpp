@@ -2,16 +2,55 @@
 
 #include "external/externalprograms.h"
 
+#include "download/targetnames.h"
+
 #include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace finishing {
 
 namespace {
 
-QString keptSuffix(const QString &fetched)
+QString systemError(int error)
 {
-    return QStringLiteral(", ladattu tiedosto säilytetty: ") + fetched;
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// fsync() of a file or a folder; a file system that cannot flush a folder
+// (EINVAL) has nothing more to flush.
+bool flush(const QString &path, int flags)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool flushed = ::fsync(fd) == 0 || errno == EINVAL;
+    ::close(fd);
+    return flushed;
+}
+
+// rename() that never replaces: renameat2() where the file system has it,
+// else link() and unlink(), else a check just before a plain rename().
+int renameNoReplace(const QByteArray &from, const QByteArray &to)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    if (::link(from.constData(), to.constData()) == 0)
+        return ::unlink(from.constData()) == 0 ? 0 : errno;
+    if (errno == EEXIST)
+        return EEXIST;
+    if (TargetNames::onDisk(QFile::decodeName(to)))
+        return EEXIST;
+    return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
 }
 
 } // namespace
@@ -44,15 +83,14 @@ QString nameFailure(const QString &baseName)
     return QString();
 }
 
-QString fetchedFile(const QString &baseName)
+QString fetchedName(const QString &baseName)
 {
     return diskName(baseName) + QStringLiteral("flv");
 }
 
-QString targetFile(const QString &folder, const QString &baseName)
+QString convertedName(const QString &baseName)
 {
-    const QString separator = folder.isEmpty() ? QString() : QStringLiteral("/");
-    return folder + separator + diskName(baseName) + QStringLiteral("mp4");
+    return diskName(baseName) + QStringLiteral("mp4");
 }
 
 QString converterFile(const QString &path)
@@ -63,43 +101,75 @@ QString converterFile(const QString &path)
     return path;
 }
 
-QString conversionFailure(const QString &fetched, const QString &target,
+QString conversionFailure(const QString &fetched, const QString &converted,
                           const ConversionResult &result)
 {
     if (!result.exitedNormally)
         return QStringLiteral("ERROR: %1 kaatui").arg(external::converterProgram())
-               + keptSuffix(fetched);
+               + keptFile(fetched);
     if (result.exitCode != 0)
         return QStringLiteral("ERROR: muunnos epäonnistui (%1 päättyi koodilla %2)")
                    .arg(external::converterProgram())
                    .arg(result.exitCode)
-               + keptSuffix(fetched);
+               + keptFile(fetched);
     if (result.targetSize < 0)
-        return QStringLiteral("ERROR: muunnos ei tuottanut tiedostoa ") + target
-               + keptSuffix(fetched);
+        return QStringLiteral("ERROR: muunnos ei tuottanut tiedostoa ") + converted
+               + keptFile(fetched);
     if (result.targetSize == 0)
-        return QStringLiteral("ERROR: muunnos tuotti tyhjän tiedoston ") + target
-               + keptSuffix(fetched);
+        return QStringLiteral("ERROR: muunnos tuotti tyhjän tiedoston ") + converted
+               + keptFile(fetched);
     return QString();
 }
 
-QString moveDownload(const QString &fetched, const QString &target)
+QString fetcherEndFailure(bool exitedNormally, int exitCode)
+{
+    if (!exitedNormally) {
+        const char *name = ::sigabbrev_np(exitCode);
+        return QStringLiteral("ERROR: lataus keskeytyi, %1 päättyi signaaliin %2%3")
+            .arg(external::fetcherProgram())
+            .arg(exitCode)
+            .arg(name ? QStringLiteral(" (SIG%1)").arg(QLatin1String(name)) : QString());
+    }
+    if (exitCode != 0)
+        return QStringLiteral("ERROR: lataus epäonnistui, %1 päättyi koodilla %2")
+            .arg(external::fetcherProgram())
+            .arg(exitCode);
+    return QString();
+}
+
+QString fetchedFailure(const QString &fetched)
 {
     const QFileInfo source(fetched);
     if (!source.exists())
         return QStringLiteral("ERROR: ladattua tiedostoa ei löydy: ") + fetched;
     if (source.size() == 0)
-        return QStringLiteral("ERROR: ladattu tiedosto on tyhjä") + keptSuffix(fetched);
-    // The converter overwrites an existing target (-y); the move does the same,
-    // so that an older file of the same name never stands for this download.
-    if (QFileInfo::exists(target) && !QFile::remove(target))
-        return QStringLiteral("ERROR: vanhaa tiedostoa ei voitu korvata: ") + target
-               + keptSuffix(fetched);
-    // rename() copies and removes by itself when the target lies on another file system.
-    if (!QFile::rename(fetched, target))
-        return QStringLiteral("ERROR: tiedostoa ei voitu siirtää kohteeseen ") + target
-               + keptSuffix(fetched);
+        return QStringLiteral("ERROR: ladattu tiedosto on tyhjä") + keptFile(fetched);
     return QString();
+}
+
+QString placeFile(const QString &source, QString *target, const QString &stem)
+{
+    if (!flush(source, O_RDONLY))
+        return QStringLiteral("ERROR: tiedostoa %1 ei voitu kirjoittaa levylle").arg(source);
+    const QByteArray from = QFile::encodeName(source);
+    for (;;) {
+        const int error = renameNoReplace(from, QFile::encodeName(*target));
+        if (error == 0)
+            break;
+        if (error != EEXIST)
+            return QStringLiteral("ERROR: tiedostoa ei voitu tallentaa nimellä %1: %2")
+                .arg(*target, systemError(error));
+        const QString taken = *target;
+        *target = TargetNames::claim(QFileInfo(taken).path(), stem);
+        TargetNames::release(taken);
+    }
+    flush(QFileInfo(*target).path(), O_RDONLY | O_DIRECTORY);
+    return QString();
+}
+
+QString keptFile(const QString &fetched)
+{
+    return QStringLiteral(", ladattu tiedosto säilytetty: ") + fetched;
 }
 
 QString startFailure(const QString &program)
@@ -109,7 +179,7 @@ QString startFailure(const QString &program)
 
 QString converterStartFailure(const QString &fetched)
 {
-    return startFailure(external::converterProgram()) + keptSuffix(fetched);
+    return startFailure(external::converterProgram()) + keptFile(fetched);
 }
 
 QString unnamedDownload()

@@ -11,15 +11,14 @@ namespace finishing {
 QString diskName(const QString &childText);
 
 // Why the fetcher's name cannot be used, or an empty string. A usable name
-// is one file name in the working directory, so no fetcher can make the job
+// is one file name in the staging folder, so no fetcher can make the job
 // write or remove a file anywhere else.
 QString nameFailure(const QString &baseName);
 
-// The fetched file in the working directory: baseName + "flv".
-QString fetchedFile(const QString &baseName);
-
-// The target: folder, "/" unless the folder is empty, baseName + "mp4".
-QString targetFile(const QString &folder, const QString &baseName);
+// The fetched file's name, baseName + "flv", and the name the converter
+// writes first, baseName + "mp4"; both live in the job's staging folder.
+QString fetchedName(const QString &baseName);
+QString convertedName(const QString &baseName);
 
 // A file name as the converter must be given it: without the file: prefix it
 // takes "Uutiset: x.flv" for an address of an unknown protocol and "-x.mp4"
@@ -30,17 +29,30 @@ struct ConversionResult
 {
     bool exitedNormally = false;
     int exitCode = -1;
-    qint64 targetSize = -1; // -1: the target does not exist
+    qint64 targetSize = -1; // -1: the converted file does not exist
 };
 
 // Why the fetched file must be kept after a conversion, or an empty string
-// when the target holds the video and the fetched file may be removed.
-QString conversionFailure(const QString &fetched, const QString &target,
+// when the converted file holds the video.
+QString conversionFailure(const QString &fetched, const QString &converted,
                           const ConversionResult &result);
 
-// Moves the fetched file to the target, replacing an older target as the
-// converter does. Returns why the fetched file was kept, or an empty string.
-QString moveDownload(const QString &fetched, const QString &target);
+// Why the fetcher's run failed although no line of its output said so: it
+// was killed or exited with a status other than 0. Empty when it ended well.
+QString fetcherEndFailure(bool exitedNormally, int exitCode);
+
+// Why a fetched file cannot be placed as it is, or an empty string.
+QString fetchedFailure(const QString &fetched);
+
+// Puts a finished file under its claimed name `*target` without ever
+// replacing a file: flushed to disk, renamed, then the folder flushed, so a
+// power cut leaves the video under one of its two names. When someone outside
+// the program took the name meanwhile, the next free one is claimed.
+// Returns why the file stays where it is, or an empty string.
+QString placeFile(const QString &source, QString *target, const QString &stem);
+
+// The end of an error text that names the file kept for a later try.
+QString keptFile(const QString &fetched);
 
 // The texts of the job's own error reports.
 QString startFailure(const QString &program);

@@ -185,8 +185,13 @@ bool scanFinishing(State &state)
 
 QString endTest(const QString &output)
 {
-    const qsizetype e = output.indexOf(errorMarker);
-    return e < 0 ? QString() : output.mid(e);
+    // Only a line that starts with the marker is an error: file names in the
+    // save line and in the converter's output may hold the letters anywhere.
+    for (qsizetype e = output.indexOf(errorMarker); e >= 0; e = output.indexOf(errorMarker, e + 1)) {
+        if (e == 0 || output.at(e - 1) == u'\n' || output.at(e - 1) == u'\r')
+            return output.mid(e);
+    }
+    return QString();
 }
 
 } // namespace outputparser

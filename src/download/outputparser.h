@@ -46,8 +46,8 @@ void readSaveLine(State &state);
 // Returns whether the output holds a carriage return.
 bool scanFinishing(State &state);
 
-// After a child has ended: the text from the first "ERROR" on, or a null
-// string when the child did not fail.
+// After a child has ended: the text from the first line that starts with
+// "ERROR" on, or a null string when no line does.
 QString endTest(const QString &output);
 
 // Percentage of a fetcher progress line, from its last "(...%)" group;

@@ -2,6 +2,13 @@
 
 #include "external/buildconfig.h"
 
+#include <QUrl>
+
+#include <csignal>
+
+#include <sys/prctl.h>
+#include <sys/resource.h>
+
 namespace external {
 
 QString portalUrl()
@@ -48,7 +55,13 @@ QString webFetcherProgram()
 
 QString searchPageAddress(const QString &searchWord)
 {
-    return portalUrl() + QStringLiteral("/haku//uusimmat/hakusana/") + searchWord
+    // One path segment whatever was typed: "?", "/", "%" and "#" arrive as
+    // themselves. A word of only dots would be a "." or ".." segment that wget
+    // resolves away, so its dots are encoded as well.
+    const bool dotSegment = searchWord == u"." || searchWord == u"..";
+    const QByteArray segment = QUrl::toPercentEncoding(searchWord, QByteArray(),
+                                                       dotSegment ? "." : QByteArray());
+    return portalUrl() + QStringLiteral("/haku//uusimmat/hakusana/") + QString::fromLatin1(segment)
            + QStringLiteral("/media/video");
 }
 
@@ -63,6 +76,14 @@ QStringList webFetcherArguments(const QString &searchWord)
 QString videoPageAddress(const QString &videoId)
 {
     return portalUrl() + QStringLiteral("/video/") + videoId;
+}
+
+void runAsChild(QProcess &process)
+{
+    process.setChildProcessModifier([] {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        ::setpriority(PRIO_PROCESS, 0, 5);
+    });
 }
 
 QString childText(const QByteArray &bytes)

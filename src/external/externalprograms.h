@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 
@@ -23,6 +24,11 @@ QString searchPageAddress(const QString &searchWord);
 QStringList webFetcherArguments(const QString &searchWord);
 
 QString videoPageAddress(const QString &videoId);
+
+// A child runs at a lower priority than the window, so that children busy on
+// every core never stall it, and ends when the program ends, even when the
+// program is killed, so that no orphan goes on writing a file.
+void runAsChild(QProcess &process);
 
 // Child output becomes text one byte per character, up to the first NUL byte.
 QString childText(const QByteArray &bytes);

@@ -2,6 +2,13 @@
 
 #include "external/externalprograms.h"
 
+#include <QByteArrayView>
+#include <QHash>
+#include <QStringView>
+
+#include <iterator>
+#include <optional>
+
 namespace {
 
 constexpr qsizetype markerLength = 13;
@@ -68,20 +75,156 @@ private:
                          Needle(QStringLiteral("p>"))};
 };
 
-QString replaceEntities(QString text)
+// The named character references of HTML 4, and &apos;. The letters from
+// U+00A0 to U+00FF come first, in code order.
+constexpr const char *latin1Names[] = {
+    "nbsp", "iexcl", "cent", "pound", "curren", "yen", "brvbar", "sect", "uml", "copy", "ordf",
+    "laquo", "not", "shy", "reg", "macr", "deg", "plusmn", "sup2", "sup3", "acute", "micro", "para",
+    "middot", "cedil", "sup1", "ordm", "raquo", "frac14", "frac12", "frac34", "iquest", "Agrave",
+    "Aacute", "Acirc", "Atilde", "Auml", "Aring", "AElig", "Ccedil", "Egrave", "Eacute", "Ecirc",
+    "Euml", "Igrave", "Iacute", "Icirc", "Iuml", "ETH", "Ntilde", "Ograve", "Oacute", "Ocirc",
+    "Otilde", "Ouml", "times", "Oslash", "Ugrave", "Uacute", "Ucirc", "Uuml", "Yacute", "THORN",
+    "szlig", "agrave", "aacute", "acirc", "atilde", "auml", "aring", "aelig", "ccedil", "egrave",
+    "eacute", "ecirc", "euml", "igrave", "iacute", "icirc", "iuml", "eth", "ntilde", "ograve",
+    "oacute", "ocirc", "otilde", "ouml", "divide", "oslash", "ugrave", "uacute", "ucirc", "uuml",
+    "yacute", "thorn", "yuml"};
+static_assert(std::size(latin1Names) == 0x100 - 0xA0);
+
+struct NamedReference
 {
-    return text.replace(QLatin1String("&ouml;"), QStringLiteral("ö"))
-        .replace(QLatin1String("&auml;"), QStringLiteral("ä"))
-        .replace(QLatin1String("&Auml;"), QStringLiteral("Ä"))
-        .replace(QLatin1String("&Ouml;"), QStringLiteral("Ö"));
+    const char *name;
+    char32_t code;
+};
+
+constexpr NamedReference otherNames[] = {
+    {"quot", 34}, {"amp", 38}, {"apos", 39}, {"lt", 60}, {"gt", 62}, {"OElig", 338},
+    {"oelig", 339}, {"Scaron", 352}, {"scaron", 353}, {"Yuml", 376}, {"fnof", 402}, {"circ", 710},
+    {"tilde", 732}, {"Alpha", 913}, {"Beta", 914}, {"Gamma", 915}, {"Delta", 916}, {"Epsilon", 917},
+    {"Zeta", 918}, {"Eta", 919}, {"Theta", 920}, {"Iota", 921}, {"Kappa", 922}, {"Lambda", 923},
+    {"Mu", 924}, {"Nu", 925}, {"Xi", 926}, {"Omicron", 927}, {"Pi", 928}, {"Rho", 929},
+    {"Sigma", 931}, {"Tau", 932}, {"Upsilon", 933}, {"Phi", 934}, {"Chi", 935}, {"Psi", 936},
+    {"Omega", 937}, {"alpha", 945}, {"beta", 946}, {"gamma", 947}, {"delta", 948},
+    {"epsilon", 949}, {"zeta", 950}, {"eta", 951}, {"theta", 952}, {"iota", 953}, {"kappa", 954},
+    {"lambda", 955}, {"mu", 956}, {"nu", 957}, {"xi", 958}, {"omicron", 959}, {"pi", 960},
+    {"rho", 961}, {"sigmaf", 962}, {"sigma", 963}, {"tau", 964}, {"upsilon", 965}, {"phi", 966},
+    {"chi", 967}, {"psi", 968}, {"omega", 969}, {"thetasym", 977}, {"upsih", 978}, {"piv", 982},
+    {"ensp", 8194}, {"emsp", 8195}, {"thinsp", 8201}, {"zwnj", 8204}, {"zwj", 8205}, {"lrm", 8206},
+    {"rlm", 8207}, {"ndash", 8211}, {"mdash", 8212}, {"lsquo", 8216}, {"rsquo", 8217},
+    {"sbquo", 8218}, {"ldquo", 8220}, {"rdquo", 8221}, {"bdquo", 8222}, {"dagger", 8224},
+    {"Dagger", 8225}, {"bull", 8226}, {"hellip", 8230}, {"permil", 8240}, {"prime", 8242},
+    {"Prime", 8243}, {"lsaquo", 8249}, {"rsaquo", 8250}, {"oline", 8254}, {"frasl", 8260},
+    {"euro", 8364}, {"image", 8465}, {"weierp", 8472}, {"real", 8476}, {"trade", 8482},
+    {"alefsym", 8501}, {"larr", 8592}, {"uarr", 8593}, {"rarr", 8594}, {"darr", 8595},
+    {"harr", 8596}, {"crarr", 8629}, {"lArr", 8656}, {"uArr", 8657}, {"rArr", 8658}, {"dArr", 8659},
+    {"hArr", 8660}, {"forall", 8704}, {"part", 8706}, {"exist", 8707}, {"empty", 8709},
+    {"nabla", 8711}, {"isin", 8712}, {"notin", 8713}, {"ni", 8715}, {"prod", 8719}, {"sum", 8721},
+    {"minus", 8722}, {"lowast", 8727}, {"radic", 8730}, {"prop", 8733}, {"infin", 8734},
+    {"ang", 8736}, {"and", 8743}, {"or", 8744}, {"cap", 8745}, {"cup", 8746}, {"int", 8747},
+    {"there4", 8756}, {"sim", 8764}, {"cong", 8773}, {"asymp", 8776}, {"ne", 8800},
+    {"equiv", 8801}, {"le", 8804}, {"ge", 8805}, {"sub", 8834}, {"sup", 8835}, {"nsub", 8836},
+    {"sube", 8838}, {"supe", 8839}, {"oplus", 8853}, {"otimes", 8855}, {"perp", 8869},
+    {"sdot", 8901}, {"lceil", 8968}, {"rceil", 8969}, {"lfloor", 8970}, {"rfloor", 8971},
+    {"lang", 9001}, {"rang", 9002}, {"loz", 9674}, {"spades", 9824}, {"clubs", 9827},
+    {"hearts", 9829}, {"diams", 9830}};
+
+const QHash<QString, char32_t> &namedReferences()
+{
+    static const QHash<QString, char32_t> names = [] {
+        QHash<QString, char32_t> table;
+        for (char32_t code = 0xA0; code <= 0xFF; ++code)
+            table.insert(QLatin1String(latin1Names[code - 0xA0]), code);
+        for (const NamedReference &named : otherNames)
+            table.insert(QLatin1String(named.name), named.code);
+        return table;
+    }();
+    return names;
 }
 
-// The fourth marker counted from the one just consumed; a failed search makes
-// the next one start at 12, where it fails as well.
+bool isAsciiLetter(QChar c)
+{
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+}
+
+int digitValue(QChar c, int base)
+{
+    if (c >= u'0' && c <= u'9')
+        return c.unicode() - u'0';
+    if (base == 16 && c >= u'a' && c <= u'f')
+        return c.unicode() - u'a' + 10;
+    if (base == 16 && c >= u'A' && c <= u'F')
+        return c.unicode() - u'A' + 10;
+    return -1;
+}
+
+// A numeric reference's digits from `at`; *end is where they stop. Values
+// past the last code point stay one past it, so that no count of leading
+// digits can overflow.
+char32_t numberAt(QStringView text, qsizetype at, int base, qsizetype *end)
+{
+    constexpr char32_t pastLast = 0x110000;
+    char32_t value = 0;
+    for (int digit; at < text.size() && (digit = digitValue(text[at], base)) >= 0; ++at)
+        value = qMin<char32_t>(value * char32_t(base) + char32_t(digit), pastLast);
+    *end = at;
+    return value;
+}
+
+// The character of the reference that starts with the "&" at `amp`, and the
+// index just past its ";"; nothing when it is not well formed or not known.
+std::optional<char32_t> referenceAt(QStringView text, qsizetype amp, qsizetype *end)
+{
+    qsizetype at = amp + 1;
+    if (at < text.size() && text[at] == u'#') {
+        const bool hex = at + 1 < text.size() && (text[at + 1] == u'x' || text[at + 1] == u'X');
+        const qsizetype digits = at + (hex ? 2 : 1);
+        const char32_t code = numberAt(text, digits, hex ? 16 : 10, &at);
+        const bool character = code > 0 && code < 0x110000 && !(code >= 0xD800 && code <= 0xDFFF);
+        if (at == digits || at >= text.size() || text[at] != u';' || !character)
+            return std::nullopt;
+        *end = at + 1;
+        return code;
+    }
+    while (at < text.size() && (isAsciiLetter(text[at]) || digitValue(text[at], 10) >= 0))
+        ++at;
+    if (at == amp + 1 || !isAsciiLetter(text[amp + 1]) || at >= text.size() || text[at] != u';')
+        return std::nullopt;
+    const auto named = namedReferences().constFind(text.mid(amp + 1, at - amp - 1).toString());
+    if (named == namedReferences().constEnd())
+        return std::nullopt;
+    *end = at + 1;
+    return *named;
+}
+
+// HTML character references, decoded in one pass from left to right: what a
+// reference yields is never read as the start of another.
+QString decodeReferences(const QString &text)
+{
+    QString decoded;
+    decoded.reserve(text.size());
+    qsizetype from = 0;
+    for (qsizetype amp = text.indexOf(u'&'); amp >= 0; amp = text.indexOf(u'&', from)) {
+        decoded += QStringView(text).mid(from, amp - from);
+        qsizetype end = amp + 1;
+        if (const std::optional<char32_t> code = referenceAt(text, amp, &end))
+            decoded += QString::fromUcs4(&*code, 1);
+        else
+            decoded += u'&';
+        from = end;
+    }
+    decoded += QStringView(text).mid(from);
+    return decoded;
+}
+
+// The fourth marker counted from the one just consumed, or -1 when fewer
+// follow: a few links to other videos after the last hit make no row.
 qsizetype fourthMarker(PageRest &rest)
 {
     const qsizetype second = rest.find(Mark::VideoLink, 0);
+    if (second == -1)
+        return -1;
     const qsizetype third = rest.find(Mark::VideoLink, second + markerLength);
+    if (third == -1)
+        return -1;
     return rest.find(Mark::VideoLink, third + markerLength);
 }
 
@@ -102,11 +245,18 @@ QString readHit(PageRest &rest, qsizetype link, qsizetype *descriptionEnd)
     const QString description = rest.cut(paragraph + 3, paragraphEnd - paragraph - 5);
 
     *descriptionEnd = paragraphEnd;
-    return u'<' + id + QStringLiteral("> ") + replaceEntities(title) + QStringLiteral(": ")
-           + replaceEntities(description);
+    return u'<' + id + QStringLiteral("> ") + decodeReferences(title) + QStringLiteral(": ")
+           + decodeReferences(description);
 }
 
 } // namespace
+
+QString resultsPageText(const QByteArray &output)
+{
+    const qsizetype nul = output.indexOf('\0');
+    const QByteArrayView page = QByteArrayView(output).first(nul < 0 ? output.size() : nul);
+    return page.isValidUtf8() ? QString::fromUtf8(page) : QString::fromLatin1(page);
+}
 
 QStringList parseResultsPage(const QString &page)
 {

@@ -17,10 +17,19 @@ searchWindow::searchWindow(QWidget *parent, QString searchWord, QLineEdit *urlFi
     this->searchWord = searchWord;
     timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, &searchWindow::pollProcess);
+    // The list fills as soon as wget has ended or could not start, not at the next tick.
+    connect(&process, &QProcess::finished, this, &searchWindow::showResults);
+    connect(&process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            showResults();
+    });
 }
 
 searchWindow::~searchWindow()
 {
+    // A child still running is ended by the process object's destructor, which
+    // reports its end; the form is gone by then.
+    process.disconnect(this);
     delete ui;
     delete timer;
 }
@@ -28,6 +37,19 @@ searchWindow::~searchWindow()
 namespace {
 
 constexpr int pollInterval = 500;
+
+// Why wget ended without a page, by its documented exit codes.
+QString exitReason(int exitCode)
+{
+    switch (exitCode) {
+    case 4: return QStringLiteral("palvelimeen ei saatu yhteyttä");
+    case 5: return QStringLiteral("palvelimen varmenne ei kelpaa");
+    case 6: return QStringLiteral("palvelin vaati tunnistautumisen");
+    case 7: return QStringLiteral("palvelimen vastaus oli virheellinen");
+    case 8: return QStringLiteral("palvelin vastasi virheellä");
+    default: return QStringLiteral("wget päättyi virhekoodilla %1").arg(exitCode);
+    }
+}
 
 } // namespace
 
@@ -37,8 +59,9 @@ void searchWindow::runSearch()
     auto *inProgress = new QListWidgetItem(QStringLiteral("Haku käynnissä.."));
     inProgress->setFlags(inProgress->flags() & ~Qt::ItemIsSelectable);
     ui->list->insertItem(ui->list->count(), inProgress);
-    process.start(external::webFetcherProgram(), external::webFetcherArguments(searchWord));
+    // Started first: a start that fails at once fills the list and stops it.
     timer->start(pollInterval);
+    process.start(external::webFetcherProgram(), external::webFetcherArguments(searchWord));
 }
 
 void searchWindow::pollProcess()
@@ -48,13 +71,36 @@ void searchWindow::pollProcess()
         return;
     }
     showResults();
-    timer->stop();
 }
 
 void searchWindow::showResults()
 {
+    timer->stop();
+    if (listFilled)
+        return;
+    listFilled = true;
     delete ui->list->takeItem(0);
-    ui->list->addItems(parseResultsPage(external::childText(process.readAllStandardOutput())));
+    const QString reason = failure();
+    if (reason.isEmpty()) {
+        ui->list->addItems(parseResultsPage(resultsPageText(process.readAllStandardOutput())));
+        return;
+    }
+    // Like the in-progress row, the failure row is no result to hand back.
+    auto *failed = new QListWidgetItem(QStringLiteral("Haku epäonnistui: ") + reason);
+    failed->setFlags(failed->flags() & ~Qt::ItemIsSelectable);
+    ui->list->addItem(failed);
+}
+
+// Empty when wget ended normally with exit code 0, whatever page it wrote.
+QString searchWindow::failure() const
+{
+    if (process.error() == QProcess::FailedToStart)
+        return QStringLiteral("wget-ohjelmaa ei voitu käynnistää");
+    if (process.exitStatus() == QProcess::CrashExit)
+        return QStringLiteral("wget keskeytyi");
+    if (process.exitCode() != 0)
+        return exitReason(process.exitCode());
+    return QString();
 }
 
 void searchWindow::changeEvent(QEvent *e)

@@ -36,10 +36,12 @@ private slots:
 
 private:
     void showResults();
+    QString failure() const;
 
     Ui::searchWindow *ui = nullptr;
     QProcess process;
     QString searchWord;
     QLineEdit *urlField = nullptr;
     QTimer *timer = nullptr;
+    bool listFilled = false;
 };

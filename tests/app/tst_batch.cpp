@@ -1,5 +1,7 @@
+#include "app/batchqueue.h"
 #include "app/desktopintegration.h"
 #include "app/mainwindow.h"
+#include "download/stagingfolder.h"
 #include "external/buildconfig.h"
 #include "external/externalprograms.h"
 #include "fakeprograms.h"
@@ -25,15 +27,16 @@ constexpr int Patience = 30000;
 
 // Each address tells the fake fetcher what to do: "wait-ok-40-b" saves b.flv,
 // shows 40 %, waits until the test releases b, then ends well; "now-fail-0-c"
-// fails at once. Scripted, so that the test decides when each job ends.
+// fails at once. Scripted, so that the test decides when each job ends. It
+// runs in the job's staging folder; the test's signals live in $WORK.
 const QByteArray fakeFetcher = R"(
 IFS=- read -r when result pct id <<<"${@: -1}"
-echo $$ > "started-$id"
+echo $$ > "$WORK/started-$id"
 printf 'Saving to %s.flv\n' "$id" >&2
 printf 'video %s' "$id" > "$id.flv"
 printf '10.000 kB / 1.00 sec (%s.0%%)\r' "$pct" >&2
 # Bounded, so that a fake left behind by a failed test ends by itself.
-for ((i = 0; i < 5000; ++i)); do [ "$when" = wait ] && [ ! -e "release-$id" ] || break; sleep 0.02; done
+for ((i = 0; i < 5000; ++i)); do [ "$when" = wait ] && [ ! -e "$WORK/release-$id" ] || break; sleep 0.02; done
 if [ "$result" = fail ]; then printf 'ERROR: fake failure %s\n' "$id" >&2; exit 1; fi
 exit 0
 )";
@@ -44,6 +47,7 @@ public:
     Batch()
     {
         QDir::setCurrent(work.path());
+        qputenv("WORK", QFile::encodeName(work.path()));
         QDir(work.path()).mkdir(QStringLiteral("out"));
         fakes.addScript(external::fetcherProgram(), fakeFetcher);
         field("outputfile")->setText(QStringLiteral("out"));
@@ -148,7 +152,10 @@ class TestBatch : public QObject
 
 private slots:
     void initTestCase();
+    void counting_data();
+    void counting();
     void queue();
+    void queueEditedMidBatch();
     void batchEnd_data();
     void batchEnd();
     void progress_data();
@@ -165,6 +172,52 @@ private:
 void TestBatch::initTestCase()
 {
     QVERIFY2(!bus.address.isEmpty(), qPrintable(bus.daemon.errorString()));
+}
+
+// The batch's counting without a window. Steps: "take" the front address,
+// "edit:TEXT" the field, a job ends "ok" or "fail".
+void TestBatch::counting_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QList<int>>("totals"); // after each step
+    QTest::addColumn<bool>("finished");
+
+    QTest::newRow("left alone") << "a;b;c" << QStringList{"take", "take", "ok", "take", "ok", "ok"}
+                                << QList<int>{3, 3, 3, 3, 3, 3} << true;
+    QTest::newRow("added while addresses wait")
+        << "a;b" << QStringList{"take", "edit:b;c;d", "ok", "take", "ok", "take", "ok", "take", "ok"}
+        << QList<int>{2, 4, 4, 4, 4, 4, 4, 4, 4} << true;
+    QTest::newRow("added after the last was taken") << "a" << QStringList{"take", "edit:a;b", "ok"}
+                                                    << QList<int>{1, 1, 1} << true;
+    QTest::newRow("waiting ones removed") << "a;b;c" << QStringList{"take", "edit:", "ok"}
+                                          << QList<int>{3, 1, 1} << true;
+    QTest::newRow("one removed, more added")
+        << "a;b;c" << QStringList{"take", "edit:c", "edit:c;d;e", "fail"} << QList<int>{3, 2, 4, 4} << false;
+    QTest::newRow("field emptied after a job ended")
+        << "a;b;c" << QStringList{"take", "ok", "edit: ", "take"} << QList<int>{3, 3, 1, 1} << true;
+}
+
+void TestBatch::counting()
+{
+    QFETCH(QString, field);
+    QFETCH(QStringList, steps);
+    QFETCH(QList<int>, totals);
+
+    BatchQueue queue;
+    queue.begin(field);
+    for (int i = 0; i < steps.size(); ++i) {
+        const QString &step = steps[i];
+        if (step == QLatin1String("take") && queue.waiting())
+            field = queue.take(field).field;
+        else if (step.startsWith(QLatin1String("edit:")))
+            queue.fieldEdited(field = step.mid(5));
+        else if (step == QLatin1String("ok") || step == QLatin1String("fail"))
+            queue.jobEnded(step == QLatin1String("fail"));
+        QCOMPARE(queue.total(), totals[i]);
+        QVERIFY(queue.done() <= queue.total());
+    }
+    QTEST(queue.finished(), "finished");
 }
 
 void TestBatch::queue()
@@ -192,6 +245,45 @@ void TestBatch::queue()
     QCOMPARE(readAll("out/c.mp4"), QByteArray("video c"));
 }
 
+// Addresses added while others wait join the batch and its count; waiting
+// ones removed leave it; the next batch starts from nothing.
+void TestBatch::queueEditedMidBatch()
+{
+    Batch batch;
+    batch.start(QStringLiteral("wait-ok-0-a;wait-ok-0-b;wait-ok-0-c"), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(started("a"), Patience);
+    batch.field("url")->setText(batch.field("url")->text() + QStringLiteral(";wait-ok-0-d"));
+    QCOMPARE(batch.status(), QStringLiteral("Ladataan tiedostoja..1/4"));
+    release(QStringLiteral("a"));
+    QTRY_COMPARE_WITH_TIMEOUT(batch.status(), QStringLiteral("Valmiina 1/4"), Patience);
+    QTRY_VERIFY_WITH_TIMEOUT(started("b"), Patience);
+
+    // c leaves the queue; d stays and is the last.
+    batch.field("url")->setText(QStringLiteral("wait-ok-0-d"));
+    release(QStringLiteral("b"));
+    QTRY_COMPARE_WITH_TIMEOUT(batch.status(), QStringLiteral("Valmiina 2/3"), Patience);
+    QTRY_VERIFY_WITH_TIMEOUT(started("d"), Patience);
+    QVERIFY(!batch.controlsEnabled());
+    // The queue has run out: what is added now waits for the next batch.
+    batch.field("url")->setText(QStringLiteral("wait-ok-0-d;wait-ok-0-e"));
+    release(QStringLiteral("d"));
+    QTRY_COMPARE_WITH_TIMEOUT(batch.status(), allSaved, Patience);
+    QVERIFY(batch.controlsEnabled());
+    QVERIFY(!started("c") && !started("e"));
+
+    // The next batch counts afresh, and its d does not replace the first one's.
+    batch.start(QStringLiteral("wait-ok-0-d;wait-ok-0-e"), 1);
+    QCOMPARE(batch.status(), QStringLiteral("Ladataan tiedostoja..1/2"));
+    batch.field("url")->setText(QString());
+    QCOMPARE(batch.status(), QStringLiteral("Ladataan tiedostoja..1/1"));
+    QTRY_COMPARE_WITH_TIMEOUT(batch.status(), allSaved, Patience);
+    QCOMPARE(batch.bar(), 100);
+    QVERIFY(batch.controlsEnabled());
+    QCOMPARE(QDir(QStringLiteral("out")).entryList(QDir::Files),
+             QStringList({"a.mp4", "b.mp4", "d (2).mp4", "d.mp4"}));
+    QVERIFY(!started("e"));
+}
+
 void TestBatch::batchEnd_data()
 {
     QTest::addColumn<QString>("addresses");
@@ -207,6 +299,11 @@ void TestBatch::batchEnd_data()
                                 << "Valmis: 0/3 tallennettu, 3 epäonnistui"
                                 << QStringList{"ERROR: fake failure a", "ERROR: fake failure b",
                                                "ERROR: fake failure c"};
+    QTest::newRow("blanks around addresses") << " now-ok-0-a ;\tnow-ok-0-b  " << 2 << allSaved << QStringList();
+    QTest::newRow("empty piece") << "now-ok-0-a;;now-ok-0-b" << 1 << "Valmis: 2/3 tallennettu, 1 epäonnistui"
+                                 << QStringList{"ERROR: tyhjää osoitetta ei voi ladata"};
+    QTest::newRow("empty field") << "" << 1 << "Valmis: 0/1 tallennettu, 1 epäonnistui"
+                                 << QStringList{"ERROR: tyhjää osoitetta ei voi ladata"};
 }
 
 void TestBatch::batchEnd()
@@ -217,14 +314,22 @@ void TestBatch::batchEnd()
     QFETCH(QStringList, errors);
 
     Batch batch;
+    const QDir work(batch.work.path());
     batch.start(addresses, threads);
     QTRY_VERIFY_WITH_TIMEOUT(batch.controlsEnabled(), Patience);
     QCOMPARE(batch.status(), endText);
     QCOMPARE(batch.bar(), 100);
-    // The error messages outlive the texts that replaced them.
+    // The error messages outlive the texts that replaced them; a failed
+    // fetcher's message names the partial file it left.
     QStringList kept = batch.field("statusbar")->toolTip().split(u'\n', Qt::SkipEmptyParts);
     kept.sort();
-    QCOMPARE(kept, errors);
+    QCOMPARE(kept.size(), errors.size());
+    for (int i = 0; i < errors.size(); ++i) {
+        QVERIFY2(kept[i].startsWith(errors[i]), qPrintable(kept[i]));
+        if (kept[i].startsWith(QLatin1String("ERROR: fake")))
+            QVERIFY2(kept[i].contains(QStringLiteral("säilytetty: ") + work.filePath("out/.lumora-partial/")),
+                     qPrintable(kept[i]));
+    }
 }
 
 void TestBatch::progress_data()
@@ -274,13 +379,14 @@ void TestBatch::windowEndsJobs()
 {
     Batch batch;
     batch.start(QStringLiteral("wait-ok-0-a"), 1);
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QStringLiteral("a.flv")), Patience);
+    const QString fetched = QStringLiteral("out/.lumora-partial/%1/a.flv").arg(StagingFolder::key("wait-ok-0-a"));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(fetched), Patience);
     const QString child = QStringLiteral("/proc/") + QString::fromLatin1(readAll("started-a").trimmed());
     QVERIFY(QFile::exists(child));
     batch.window.reset();
     QVERIFY2(!QFile::exists(child), qPrintable(child));
-    // What was fetched so far stays.
-    QVERIFY(QFile::exists(QStringLiteral("a.flv")));
+    // What was fetched so far stays, for the next try to resume.
+    QVERIFY(QFile::exists(fetched));
 }
 
 void TestBatch::desktop_data()

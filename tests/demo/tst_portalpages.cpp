@@ -71,33 +71,49 @@ private slots:
             QCOMPARE(afterMarker[i].contains("<p>"), i % 4 == 3);
         }
         QVERIFY(afterMarker[7].startsWith(
-            "1002\">S&auml;&auml; ja ilmasto</a></h3><p>&Ouml;inen pakkanen yll&auml;tti.</p>"));
-        QVERIFY(afterMarker[11].contains("<p>Nostoa &quot;p&auml;&auml;n&quot; p&auml;&auml;ll&auml;.</p>"));
+            "1002\">Sää ja ilmasto</a></h3><p>Öinen pakkanen yllätti.</p>"));
+        QVERIFY(afterMarker[11].contains("<p>Nostoa &quot;pään&quot; päällä.</p>"));
     }
 
-    void statusAndAsciiOnly_data()
+    // Results pages are UTF-8 and say so; the fetcher stand-in reads video
+    // pages byte by byte, so they and the rest stay ASCII.
+    void statusAndEncoding_data()
     {
         QTest::addColumn<QByteArray>("method");
         QTest::addColumn<QByteArray>("target");
         QTest::addColumn<int>("status");
-        QTest::newRow("video") << QByteArray("GET") << QByteArray("/video/1002") << 200;
-        QTest::newRow("HEAD") << QByteArray("HEAD") << QByteArray("/video/1002") << 200;
-        QTest::newRow("odd word echoed") << QByteArray("GET") << QByteArray("/haku//uusimmat/hakusana/%C3%A5%3Cb%3E/media/video") << 200;
-        QTest::newRow("unknown video") << QByteArray("GET") << QByteArray("/video/1002x") << 404;
-        QTest::newRow("search with one slash") << QByteArray("GET") << QByteArray("/haku/uusimmat/hakusana/x/media/video") << 404;
-        QTest::newRow("player") << QByteArray("GET") << QByteArray("/player/Application.swf?build=1") << 404;
-        QTest::newRow("POST") << QByteArray("POST") << QByteArray("/video/1002") << 405;
+        QTest::addColumn<bool>("utf8");
+        QTest::addColumn<QByteArray>("shown");
+        const QByteArray search = "/haku//uusimmat/hakusana/";
+        QTest::newRow("video") << QByteArray("GET") << QByteArray("/video/1002") << 200 << false
+                               << QByteArray("<h1>S&auml;&auml; ja ilmasto</h1>");
+        QTest::newRow("HEAD") << QByteArray("HEAD") << QByteArray("/video/1002") << 200 << false << QByteArray();
+        QTest::newRow("results") << QByteArray("GET") << search + "s%C3%A4%C3%A4/media/video" << 200 << true
+                                 << QByteArray("<h3><a href=\"/video/1002\">Sää ja ilmasto</a></h3>");
+        QTest::newRow("odd word echoed") << QByteArray("GET") << search + "%E2%82%AC%3Cb%3E/media/video" << 200
+                                         << true << QByteArray("Hakutulokset: €&lt;b&gt;");
+        QTest::newRow("unknown video") << QByteArray("GET") << QByteArray("/video/1002x") << 404 << false << QByteArray();
+        QTest::newRow("search with one slash") << QByteArray("GET") << QByteArray("/haku/uusimmat/hakusana/x/media/video")
+                                               << 404 << false << QByteArray();
+        QTest::newRow("player") << QByteArray("GET") << QByteArray("/player/Application.swf?build=1") << 404 << false
+                                << QByteArray();
+        QTest::newRow("POST") << QByteArray("POST") << QByteArray("/video/1002") << 405 << false << QByteArray();
     }
-    void statusAndAsciiOnly()
+    void statusAndEncoding()
     {
         QFETCH(QByteArray, method);
         QFETCH(QByteArray, target);
         QFETCH(int, status);
+        QFETCH(bool, utf8);
+        QFETCH(QByteArray, shown);
         const auto response = demo::routeRequest(method, target, sampleCatalogue());
         QCOMPARE(response.status, status);
-        // Read as Latin-1 byte by byte, anything but ASCII would show up garbled.
+        QCOMPARE(response.contentType.endsWith("charset=UTF-8"), utf8);
+        QCOMPARE(response.body.contains("<meta charset=\"UTF-8\">"), utf8);
+        QVERIFY(QByteArrayView(response.body).isValidUtf8());
         for (const char c : response.body)
-            QVERIFY2(uchar(c) < 0x80, response.body.constData());
+            QVERIFY2(utf8 || uchar(c) < 0x80, response.body.constData());
+        QVERIFY2(response.body.contains(shown), response.body.constData());
         QVERIFY(!response.body.contains("<b>"));
     }
 

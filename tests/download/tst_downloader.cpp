@@ -4,6 +4,7 @@
 #include "mediaclip.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -24,15 +25,34 @@ void touch(const QString &path)
     QFile(path).open(QIODevice::WriteOnly);
 }
 
-// A job run in a fresh working directory. The fake fetchers wait for the file
-// "go", which appears with the job's first report, so every run shows its
-// progress reports however fast the machine; "go2" likewise once a progress
-// report of the conversion has arrived.
+// A file of that name pattern in a staging folder, or an empty string.
+QString staged(const QString &name)
+{
+    QDirIterator it(QStringLiteral("."), {name}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        if (const QString path = it.next(); path.contains(QLatin1String("/.lumora-partial/")))
+            return path;
+    }
+    return QString();
+}
+
+// A job run in a fresh working directory. The fake fetchers, which run in the
+// job's staging folder, wait for the file "$WORK/go", which appears with the
+// job's first report, so every run shows its progress reports however fast
+// the machine; "go2" likewise once a progress report of the conversion has arrived.
 class JobRun
 {
 public:
-    JobRun() { QDir::setCurrent(work.path()); }
-    ~JobRun() { QDir::setCurrent(QDir::tempPath()); }
+    JobRun()
+    {
+        QDir::setCurrent(work.path());
+        qputenv("WORK", QFile::encodeName(work.path()));
+    }
+    ~JobRun()
+    {
+        job.reset();
+        QDir::setCurrent(QDir::tempPath());
+    }
 
     void start(int fixMp4, const QString &pageUrl, const QString &folder)
     {
@@ -50,9 +70,9 @@ public:
             kinds += kind;
         ended = kind == u'E' || kind == u'D';
         errmsg = msg;
-        touch(QStringLiteral("go"));
+        touch(work.filePath(QStringLiteral("go")));
         if (!err && percent2 > 0)
-            touch(QStringLiteral("go2"));
+            touch(work.filePath(QStringLiteral("go2")));
     }
 
     QTemporaryDir work;
@@ -63,7 +83,7 @@ public:
 };
 
 // Bounded, so that a fake left behind by a failed test ends by itself.
-const QByteArray waitGo = "for ((i = 0; i < 5000; ++i)); do [ -e go ] && break; sleep 0.02; done\n";
+const QByteArray waitGo = "for ((i = 0; i < 5000; ++i)); do [ -e \"$WORK/go\" ] && break; sleep 0.02; done\n";
 const QByteArray namesClip = "printf 'Saving to clip.flv\\n' >&2; printf 'not a video' > clip.flv\n";
 
 } // namespace
@@ -106,9 +126,16 @@ void TestDownloader::reports_data()
     QTest::addColumn<bool>("fetchedKept");
 
     QTest::newRow("copied") << namesClip + waitGo << QByteArray() << false << 0 << "^PFD$" << "" << false;
+    // A fetcher that did not end by itself with status 0 fetched only a part.
+    QTest::newRow("fetcher killed")
+        << namesClip + waitGo + "printf '(30.0%%)\\r' >&2; kill -KILL $$" << QByteArray() << false << 1
+        << "^PE$" << "^ERROR.*rtmpdump-zvb.*signaaliin 9 \\(SIGKILL\\).*säilytetty: /.*/clip\\.flv$" << true;
+    QTest::newRow("fetcher exits 2 without a word")
+        << namesClip + waitGo + "exit 2" << QByteArray() << false << 0
+        << "^PE$" << "^ERROR.*rtmpdump-zvb.*koodilla 2.*säilytetty: /.*/clip\\.flv$" << true;
     QTest::newRow("fetcher error")
         << namesClip + waitGo + "printf '(3.0%%)\\rERROR: Download failed\\n' >&2; exit 1"
-        << QByteArray() << false << 1 << "^PE$" << "^ERROR: Download failed\n$" << true;
+        << QByteArray() << false << 1 << "^PE$" << "^ERROR: Download failed, ladattu tiedosto säilytetty: /.*/clip\\.flv$" << true;
     QTest::newRow("fetcher missing") << QByteArray() << QByteArray() << true << 1 << "^E$"
                                      << "^ERROR.*rtmpdump-zvb" << false;
     // Without the file's name there is nothing to convert: no bare "flv".
@@ -118,12 +145,15 @@ void TestDownloader::reports_data()
                                        << "^ERROR.*ffmpeg.*clip\\.flv" << true;
     QTest::newRow("conversion fails") << namesClip + waitGo << QByteArray() << false << 1 << "^PFP?E$"
                                       << "^ERROR.*clip\\.flv" << true;
+    QTest::newRow("converter writes half a file and fails")
+        << namesClip + waitGo << QByteArray("out=\"${@: -1}\"; printf half > \"${out#file:}\"; exit 1")
+        << false << 1 << "^PFP?E$" << "^ERROR: muunnos epäonnistui.*säilytetty: /.*/clip\\.flv$" << true;
     // A fake converter, to print time as plain seconds and keep running at 100 %.
     // While fetching, progress at 100 % looks like the fetch-done report.
     QTest::newRow("converting at 100 %")
         << "printf '(100.0%%)\\r' >&2\n" + namesClip + waitGo
         << QByteArray("printf 'Duration: 00:00:10.00\\ntime=10.00 \\r' >&2\n"
-                      "for ((i = 0; i < 5000; ++i)); do [ -e go2 ] && break; sleep 0.02; done\n"
+                      "for ((i = 0; i < 5000; ++i)); do [ -e \"$WORK/go2\" ] && break; sleep 0.02; done\n"
                       "out=\"${@: -1}\"; cp -- \"${3#file:}\" \"${out#file:}\"")
         << false << 1 << "^FPD$" << "" << false;
 }
@@ -150,7 +180,16 @@ void TestDownloader::reports()
     QFETCH(QString, errmsg);
     QVERIFY2(errmsg.isEmpty() ? run.errmsg.isEmpty() : run.errmsg.contains(QRegularExpression(errmsg)),
              qPrintable(run.errmsg));
-    QTEST(QFile::exists(QStringLiteral("clip.flv")), "fetchedKept");
+    QFETCH(bool, fetchedKept);
+    QCOMPARE(!staged(QStringLiteral("clip.flv")).isEmpty(), fetchedKept);
+    if (fetchedKept)
+        QVERIFY2(run.errmsg.endsWith(QFileInfo(staged(QStringLiteral("clip.flv"))).absoluteFilePath()),
+                 qPrintable(run.errmsg));
+    // No half-written file ever carries a final name, and nothing lands beside the folder.
+    QCOMPARE(QDir(QStringLiteral("out")).entryList(QDir::Files),
+             run.kinds.endsWith(u'D') ? QStringList{QStringLiteral("clip.mp4")} : QStringList());
+    QVERIFY(staged(QStringLiteral("*.mp4")).isEmpty());
+    QCOMPARE(QDir().entryList({QStringLiteral("*.flv"), QStringLiteral("*.mp4")}, QDir::Files), QStringList());
 }
 
 void TestDownloader::fetcherArguments_data()
@@ -167,12 +206,12 @@ void TestDownloader::fetcherArguments()
 {
     QFETCH(QString, pageUrl);
     FakePrograms fakes;
-    fakes.addScript(external::fetcherProgram(), "printf '%s\\0' \"$@\" > args");
+    fakes.addScript(external::fetcherProgram(), "printf '%s\\0' \"$@\" > \"$WORK/args\"");
     JobRun run;
     run.start(0, pageUrl, QString());
     QTRY_VERIFY_WITH_TIMEOUT(run.ended, 30000);
 
-    const QByteArray received = readFile(QStringLiteral("args"));
+    const QByteArray received = readFile(run.work.filePath(QStringLiteral("args")));
     QStringList arguments = QString::fromUtf8(received).split(QChar(0));
     QCOMPARE(arguments.takeLast(), QString());
     QCOMPARE(arguments, external::fetcherArguments(pageUrl));
@@ -186,39 +225,47 @@ void TestDownloader::finishing_data()
     QTest::addColumn<bool>("targetExists");
 
     QTest::newRow("converted") << 1 << QByteArray("clip") << "out" << false;
-    QTest::newRow("converted over an older file") << 1 << QByteArray("Uutiset: Sää ja ilmasto") << "out dir" << true;
+    QTest::newRow("converted beside an older file") << 1 << QByteArray("Uutiset: Sää ja ilmasto") << "out dir" << true;
+    QTest::newRow("ERROR in the title is no error") << 1 << QByteArray("ERROR 404 – dokumentti") << "out" << false;
     QTest::newRow("converted, name like an option") << 1 << QByteArray("-x") << "" << false;
     QTest::newRow("converted into the working directory") << 1 << QByteArray("clip") << "" << false;
     QTest::newRow("copied") << 0 << QByteArray("clip") << "out" << false;
-    QTest::newRow("copied over an older file") << 0 << QByteArray("Sää") << "out/" << true;
+    QTest::newRow("copied beside an older file") << 0 << QByteArray("Sää") << "out/" << true;
 }
 
+// With ticks an hour apart, the job still ends: each step follows the end of
+// the one before at once.
 void TestDownloader::finishing()
 {
     QFETCH(int, fixMp4);
     QFETCH(QByteArray, name);
     QFETCH(QString, folder);
+    QFETCH(bool, targetExists);
 
     FakePrograms fakes;
     // The fetcher names its file in bytes; a UTF-8 name must reach the file system unchanged.
     fakes.addScript(external::fetcherProgram(), "cp -- '" + clip.toUtf8() + "' '" + name + ".flv'\n"
                                                 "printf 'Saving to %s.flv\\n' '" + name + "' >&2");
     JobRun run;
-    const QString fileName = QString::fromUtf8(name) + ".mp4";
-    const QString target = QDir(run.work.path()).filePath(folder.isEmpty() ? fileName : folder + u'/' + fileName);
-    QDir(run.work.path()).mkpath(folder.isEmpty() ? QStringLiteral(".") : folder);
-    QFETCH(bool, targetExists);
+    const QDir out(QDir(run.work.path()).filePath(folder.isEmpty() ? QStringLiteral(".") : folder));
+    QVERIFY(out.mkpath(QStringLiteral(".")));
+    const QString older = out.filePath(QString::fromUtf8(name) + ".mp4");
     if (targetExists) {
-        QFile older(target);
-        QVERIFY(older.open(QIODevice::WriteOnly));
-        older.write("an older file of the same name");
+        QFile file(older);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("an older file of the same name");
     }
+    const downloader::Intervals usual = downloader::intervals;
+    downloader::intervals = {3600000, 3600000, 3600000};
     run.start(fixMp4, QStringLiteral("http://portal/video/1"), folder);
     QTRY_VERIFY_WITH_TIMEOUT(run.ended, 60000);
+    downloader::intervals = usual;
 
-    // A slow conversion may show progress between the two.
     QVERIFY2(run.kinds.contains(QRegularExpression(QStringLiteral("^FP?D$"))), qPrintable(run.kinds));
-    QVERIFY(!QFile::exists(QString::fromUtf8(name) + ".flv"));
+    // The older file stays as it was; the video takes the next free name.
+    const QString target = targetExists ? out.filePath(QString::fromUtf8(name) + " (2).mp4") : older;
+    if (targetExists)
+        QCOMPARE(readFile(older), QByteArray("an older file of the same name"));
     if (fixMp4) {
         const MediaInfo made = probeMedia(target);
         QVERIFY2(made.formatName.contains(QLatin1String("mp4")), qPrintable(made.formatName));
@@ -228,6 +275,9 @@ void TestDownloader::finishing()
     } else {
         QCOMPARE(readFile(target), readFile(clip));
     }
+    // Nothing is left behind: no fetched file, no staging folder.
+    QVERIFY(staged(QStringLiteral("*.flv")).isEmpty());
+    QVERIFY(!out.exists(QStringLiteral(".lumora-partial")));
 }
 
 QTEST_GUILESS_MAIN(TestDownloader)

@@ -106,6 +106,11 @@ void TestOutputParser::fetching_data()
     QTest::newRow("error dropped by a later line")
         << QByteArrayList{"ERROR: transient\n(5.0%)\r(6.0%)"} << 5 << "old." << "\r(6.0%)" << QString();
     QTest::newRow("error in other letter case") << QByteArrayList{"Error: x\n"} << 7 << "old." << "Error: x\n" << QString();
+    QTest::newRow("error at the very start") << QByteArrayList{"ERROR: x\n"} << 7 << "old." << "ERROR: x\n" << "ERROR: x\n";
+    QTest::newRow("ERROR inside a title is no error")
+        << QByteArrayList{"Saving to ERROR 404.flv\n(1.0%)\rdone ERROR\n"} << 1 << "ERROR 404." << "\rdone ERROR\n" << QString();
+    QTest::newRow("marker after a title that holds it")
+        << QByteArrayList{"(2.0%)\rx ERROR y\nERROR: real\n"} << 2 << "old." << "\rx ERROR y\nERROR: real\n" << "ERROR: real\n";
 }
 
 void TestOutputParser::fetching()

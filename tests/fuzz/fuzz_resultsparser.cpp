@@ -10,7 +10,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QString page = external::childText(
+    const QString page = resultsPageText(
         QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size)));
     const QString portal = external::videoPageAddress(QString());
     for (const QString &entry : parseResultsPage(page)) {

@@ -34,7 +34,7 @@ QByteArray hit(const QByteArray &id, const QByteArray &title, const QByteArray &
 
 QStringList parsePage(const QByteArray &page)
 {
-    return parseResultsPage(external::childText(page));
+    return parseResultsPage(resultsPageText(page));
 }
 
 } // namespace
@@ -59,8 +59,9 @@ void TestHostileSearch::words_data()
     QTest::newRow("10,000 characters") << QString(10000, u'a') << searchTarget(QByteArray(10000, 'a'));
     QTest::newRow("non-ASCII") << u"sää öisin"_qs << searchTarget("s%C3%A4%C3%A4%20%C3%B6isin");
     QTest::newRow("output option") << "--output-document=/tmp/lumora-hijacked"
-                                   << searchTarget("--output-document=/tmp/lumora-hijacked");
-    QTest::newRow("execute option") << "-e robots=off" << searchTarget("-e%20robots=off");
+                                   << searchTarget("--output-document%3D%2Ftmp%2Flumora-hijacked");
+    QTest::newRow("execute option") << "-e robots=off" << searchTarget("-e%20robots%3Doff");
+    QTest::newRow("a path up") << "../../video/1" << searchTarget("..%2F..%2Fvideo%2F1");
 }
 
 // The word is part of the one address wget fetches: it never becomes an

@@ -81,8 +81,9 @@ private slots:
     void requestedAddress_data();
     void requestedAddress();
     void listFilledWhenChildEnds();
-    void emptyListWithoutPage_data();
-    void emptyListWithoutPage();
+    void listFilledWithoutTick_data();
+    void listFilledWithoutTick();
+    void destroyedWhileSearching();
     void cancelLetsSearchFinish();
     void handBack_data();
     void handBack();
@@ -106,8 +107,15 @@ void TestSearchWindow::requestedAddress_data()
     QTest::newRow("empty") << "" << searchTarget("");
     QTest::newRow("blank") << "kaksi sanaa" << searchTarget("kaksi%20sanaa");
     QTest::newRow("double quotes") << "sano \"hei\" nyt" << searchTarget("sano%20%22hei%22%20nyt");
-    QTest::newRow("leading dash") << "-O /tmp/x" << searchTarget("-O%20/tmp/x");
+    QTest::newRow("leading dash") << "-O /tmp/x" << searchTarget("-O%20%2Ftmp%2Fx");
     QTest::newRow("newline") << "rivi\nvaihto" << searchTarget("rivi%0Avaihto");
+    QTest::newRow("question mark") << "ilmasto?" << searchTarget("ilmasto%3F");
+    QTest::newRow("slash") << "AC/DC" << searchTarget("AC%2FDC");
+    QTest::newRow("percent") << "50%" << searchTarget("50%25");
+    QTest::newRow("hash") << "#1 hitti" << searchTarget("%231%20hitti");
+    QTest::newRow("ä") << u"pää"_qs << searchTarget("p%C3%A4%C3%A4");
+    QTest::newRow("unreserved kept") << "a-z_0.9~" << searchTarget("a-z_0.9~");
+    QTest::newRow("dots only") << ".." << searchTarget("%2E%2E");
 }
 
 void TestSearchWindow::requestedAddress()
@@ -144,29 +152,63 @@ void TestSearchWindow::listFilledWhenChildEnds()
                               childTimeout);
 }
 
-void TestSearchWindow::emptyListWithoutPage_data()
+void TestSearchWindow::listFilledWithoutTick_data()
 {
     QTest::addColumn<bool>("serverUp");
-    QTest::addColumn<bool>("wgetMissing");
+    QTest::addColumn<QByteArray>("page"); // none: the server answers 404
+    QTest::addColumn<QByteArray>("wget"); // "real", "missing" or a fake's script
+    QTest::addColumn<QStringList>("result");
 
-    QTest::newRow("server down") << false << false;
-    QTest::newRow("page not found") << true << false;
-    QTest::newRow("wget missing") << true << true;
+    const QByteArray twoHits = resultsPage({"11", "12"});
+    const QString failed = QStringLiteral("Haku epäonnistui: ");
+    QTest::newRow("hits") << true << twoHits << QByteArray("real")
+                          << QStringList({"<11> Jakso 11: Kuvaus 11", "<12> Jakso 12: Kuvaus 12"});
+    QTest::newRow("no hits") << true << resultsPage({}) << QByteArray("real") << QStringList();
+    QTest::newRow("server down") << false << twoHits << QByteArray("real")
+                                 << QStringList{failed + u"palvelimeen ei saatu yhteyttä"_qs};
+    QTest::newRow("page not found") << true << QByteArray() << QByteArray("real")
+                                    << QStringList{failed + u"palvelin vastasi virheellä"_qs};
+    QTest::newRow("wget missing") << true << twoHits << QByteArray("missing")
+                                  << QStringList{failed + u"wget-ohjelmaa ei voitu käynnistää"_qs};
+    // Scripted fakes on PATH, as the real wget cannot be made to die by a signal
+    // or end with code 3 on cue: a page written before either is no result.
+    QTest::newRow("wget killed") << true << twoHits
+                                 << QByteArray("printf '%s' '" + twoHits + "'; kill -KILL $$")
+                                 << QStringList{failed + u"wget keskeytyi"_qs};
+    QTest::newRow("wget exit code 3") << true << twoHits
+                                      << QByteArray("printf '%s' '" + twoHits + "'; exit 3")
+                                      << QStringList{failed + u"wget päättyi virhekoodilla 3"_qs};
 }
 
-void TestSearchWindow::emptyListWithoutPage()
+// The list fills when wget ends, with no tick of the poll timer at all; a
+// failure is one row that OK does not hand back, even when clicked.
+void TestSearchWindow::listFilledWithoutTick()
 {
     QFETCH(bool, serverUp);
-    QFETCH(bool, wgetMissing);
+    QFETCH(QByteArray, page);
+    QFETCH(QByteArray, wget);
+    QFETCH(QStringList, result);
 
-    Search search;
+    Search search(QStringLiteral("vanha"));
     QVERIFY(!serverUp || search.server.listen(portal));
+    if (!page.isEmpty())
+        search.server.setPage(searchTarget("jakso"), page);
     FakePrograms programs(FakePrograms::Path::Only);
-    if (!wgetMissing)
+    if (wget == "real")
         QVERIFY(programs.linkReal(QStringLiteral("wget")));
+    else if (wget != "missing")
+        QVERIFY(!programs.addScript(QStringLiteral("wget"), wget).isEmpty());
     search.start();
-    QCOMPARE(rows(search.list()), inProgress);
-    QTRY_COMPARE_WITH_TIMEOUT(search.list()->count(), 0, childTimeout);
+    search.dialog.findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly)->stop();
+
+    QTRY_COMPARE_WITH_TIMEOUT(rows(search.list()), result, childTimeout);
+    QListWidget *list = search.list();
+    if (result.size() == 1) {
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
+        QVERIFY(list->selectedItems().isEmpty());
+        search.press(QDialogButtonBox::Ok);
+        QCOMPARE(search.url.text(), QStringLiteral("vanha"));
+    }
 }
 
 void TestSearchWindow::cancelLetsSearchFinish()
@@ -183,6 +225,19 @@ void TestSearchWindow::cancelLetsSearchFinish()
     search.server.release();
     QTRY_COMPARE_WITH_TIMEOUT(rows(search.list()), QStringList{"<21> Jakso 21: Kuvaus 21"}, childTimeout);
     QCOMPARE(search.url.text(), QStringLiteral("vanha"));
+}
+
+void TestSearchWindow::destroyedWhileSearching()
+{
+    LoopbackHttpServer server;
+    QVERIFY(server.listen(portal));
+    server.hold();
+    QLineEdit url;
+    auto *dialog = new searchWindow(nullptr, QStringLiteral("jakso"), &url);
+    dialog->runSearch();
+    QTRY_COMPARE_WITH_TIMEOUT(server.targets().size(), 1, childTimeout);
+    delete dialog;
+    server.release();
 }
 
 void TestSearchWindow::handBack_data()
