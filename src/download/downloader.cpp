@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <chrono>
@@ -56,7 +57,10 @@ downloader::downloader(int ID, int fixMp4, QString pageUrl, QString folder)
     connect(timer, &QTimer::timeout, this, &downloader::pollProcess);
     timer->start(intervals.fetchingFirst);
     // Started from the event loop: a batch starts five jobs in one call, and
-    // five process starts in a row would stall the window.
+    // five process starts in a row would stall the window. The child gets
+    // the program and the environment of this moment all the same.
+    process.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+    fetcherPath = QStandardPaths::findExecutable(external::fetcherProgram());
     QMetaObject::invokeMethod(this, &downloader::startFetcher, Qt::QueuedConnection);
 }
 
@@ -83,7 +87,8 @@ void downloader::startFetcher()
         pollProcess();
         return;
     }
-    process.start(external::fetcherProgram(), external::fetcherArguments(pageUrl));
+    process.start(fetcherPath.isEmpty() ? external::fetcherProgram() : fetcherPath,
+                  external::fetcherArguments(pageUrl));
 }
 
 // A child's end, or the end of the placing, is acted on without waiting for a

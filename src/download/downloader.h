@@ -73,6 +73,7 @@ private:
     int fixMp4 = 0;
     int phase = 1;
     QString pageUrl;
+    QString fetcherPath;
     StagingFolder staging;
     QString stagingProblem;
     QString target; // the claimed name of the finished video

@@ -1,6 +1,8 @@
 // Faults against the demo portal, and that nothing is lost through them: a
 // stream server that goes away and comes back, a video the portal does not
-// have, an output folder that cannot be written, a web server that is down.
+// have, an output folder that cannot be written, a web server that is down,
+// episodes that share one title, a fetcher or the whole program killed.
+#include "download/stagingfolder.h"
 #include "external/externalprograms.h"
 #include "mediaclip.h"
 #include "portalrun.h"
@@ -9,12 +11,16 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QDirIterator>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
+#include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <csignal>
 #include <memory>
 
 #include <unistd.h>
@@ -72,6 +78,72 @@ private:
     bool mounted = false;
 };
 
+QList<double> sortedDurations(const QStringList &files)
+{
+    QList<double> durations;
+    for (const QString &file : files)
+        durations << probeMedia(file).duration;
+    std::sort(durations.begin(), durations.end());
+    return durations;
+}
+
+bool sameDurations(const QList<double> &made, const QList<double> &sources)
+{
+    if (made.size() != sources.size())
+        return false;
+    for (int i = 0; i < made.size(); ++i) {
+        if (qAbs(made[i] - sources[i]) > 0.2)
+            return false;
+    }
+    return true;
+}
+
+// The processes of this user whose working directory is `folder`, by /proc.
+int processesIn(const QString &folder)
+{
+    int count = 0;
+    QDirIterator it(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        const QString entry = it.next();
+        if (QFileInfo(entry + QStringLiteral("/cwd")).symLinkTarget() == folder)
+            ++count;
+    }
+    return count;
+}
+
+// The stream fetcher this program started.
+pid_t fetcherChild()
+{
+    QDirIterator it(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        QFile stat(it.next() + QStringLiteral("/stat"));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> rest = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (line.contains("(rtmpdump-zvb)") && rest.size() > 1 && rest[1].toInt() == ::getpid())
+            return pid_t(it.fileName().toInt());
+    }
+    return 0;
+}
+
+// The bar's values as the window shows them, from the start of a batch.
+class BarRecord
+{
+public:
+    explicit BarRecord(WindowDriver &driver)
+    {
+        QObject::connect(driver.window.findChild<QProgressBar *>(QStringLiteral("progressBar")),
+                         &QProgressBar::valueChanged, [this](int value) { values << value; });
+    }
+    int firstAboveZero() const
+    {
+        const auto found = std::find_if(values.begin(), values.end(), [](int v) { return v > 0; });
+        return found == values.end() ? 0 : *found;
+    }
+    QList<int> values;
+};
+
 } // namespace
 
 class FaultsTest : public QObject
@@ -86,11 +158,20 @@ private slots:
     void unknownVideoAmongGoodOnes();
     void outputFolderNotWritable_data();
     void outputFolderNotWritable();
+    void episodesOfOneTitle();
+    void fetcherKilledThenResumed();
+    void programKilledThenResumed();
     // Last: it leaves the portal without its web server.
     void webServerDownDuringSearch();
 
 private:
     QString outFolder() const { return work.filePath(QStringLiteral("out")); }
+    QString staged(const QString &id, const QString &name) const
+    {
+        return outFolder() + QStringLiteral("/.lumora-partial/") + StagingFolder::key(external::videoPageAddress(id))
+               + u'/' + name;
+    }
+    void resumeAndCheck(const QString &id, const QString &name);
 
     PortalRun portal;
     QTemporaryDir work;
@@ -122,8 +203,8 @@ void FaultsTest::streamServerRestartsMidDownload()
     WindowDriver driver;
     PortalRun::setFastPace(false);
     driver.startBatch(external::videoPageAddress(QStringLiteral("1002")), outFolder(), 1);
-    PortalRun::setFastPace(true);
     QTRY_VERIFY_WITH_TIMEOUT(driver.bar() >= 20, Patience);
+    PortalRun::setFastPace(true);
 
     QString problem = portal.stopStreamServer();
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
@@ -166,6 +247,8 @@ void FaultsTest::outputFolderNotWritable_data()
     QTest::newRow("under a regular file, moved") << false << false;
 }
 
+// Nothing can be staged there, so nothing is fetched: the video is still on
+// the portal, and nothing lands in the working directory instead.
 void FaultsTest::outputFolderNotWritable()
 {
     QFETCH(bool, readOnly);
@@ -190,9 +273,110 @@ void FaultsTest::outputFolderNotWritable()
     QCOMPARE(driver.status(), QStringLiteral("Valmis: 0/1 tallennettu, 1 epäonnistui"));
     const QStringList errors = driver.statusHistory().filter(QStringLiteral("ERROR"));
     QCOMPARE(errors.size(), 1);
-    QVERIFY2(errors.first().endsWith(QStringLiteral("säilytetty: Tietovisa.flv")), qPrintable(errors.first()));
-    QVERIFY(durationMatches(work.filePath(QStringLiteral("Tietovisa.flv")),
-                            portal.sourceVideo(QStringLiteral("1006"))));
+    QVERIFY2(errors.first().contains(folder + QStringLiteral("/.lumora-partial/")), qPrintable(errors.first()));
+    QDirIterator files(work.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    QVERIFY2(!files.hasNext() || files.next().endsWith(QLatin1String("/plain")), qPrintable(files.filePath()));
+}
+
+// Three episodes of a daily show share their title. Twice in a row, once
+// converted and once copied, each becomes a file of its own beside an older
+// file of that name, which stays as it was. The program runs from a working
+// directory nobody can write.
+void FaultsTest::episodesOfOneTitle()
+{
+    const QString older = QDir(outFolder()).filePath(QStringLiteral("Iltauutiset.mp4"));
+    QFile olderFile(older);
+    QVERIFY(olderFile.open(QIODevice::WriteOnly));
+    olderFile.write("last week's episode");
+    olderFile.close();
+    const QStringList ids{QStringLiteral("1007"), QStringLiteral("1008"), QStringLiteral("1009")};
+    QStringList addresses, sources;
+    for (const QString &id : ids) {
+        addresses << external::videoPageAddress(id);
+        sources << portal.sourceVideo(id);
+    }
+    QVERIFY(QDir::setCurrent(QStringLiteral("/proc")));
+
+    WindowDriver driver;
+    for (const bool repairMp4 : {true, false}) {
+        driver.startBatch(addresses.join(u';'), outFolder(), 3, repairMp4);
+        QTRY_VERIFY_WITH_TIMEOUT(driver.controlsEnabled(), Patience);
+        QCOMPARE(driver.status(), saved);
+    }
+    QVERIFY(QDir::setCurrent(work.path()));
+
+    QCOMPARE(QDir(outFolder()).entryList(QDir::Files | QDir::Hidden | QDir::AllDirs | QDir::NoDotAndDotDot, QDir::Name),
+             QStringList({"Iltauutiset (2).mp4", "Iltauutiset (3).mp4", "Iltauutiset (4).mp4", "Iltauutiset (5).mp4",
+                          "Iltauutiset (6).mp4", "Iltauutiset (7).mp4", "Iltauutiset.mp4"}));
+    QVERIFY(olderFile.open(QIODevice::ReadOnly));
+    QCOMPARE(olderFile.readAll(), QByteArray("last week's episode"));
+    const QList<double> expected = sortedDurations(sources);
+    const QDir out(outFolder());
+    for (const QStringList &batch : {QStringList{"(2)", "(3)", "(4)"}, QStringList{"(5)", "(6)", "(7)"}}) {
+        QStringList files;
+        for (const QString &number : batch)
+            files << out.filePath(QStringLiteral("Iltauutiset %1.mp4").arg(number));
+        QVERIFY2(sameDurations(sortedDurations(files), expected), qPrintable(files.join(u' ')));
+    }
+}
+
+// The fetcher killed mid-download is a failure that names the kept partial
+// file; the next press of "Tallenna" goes on from it.
+void FaultsTest::fetcherKilledThenResumed()
+{
+    WindowDriver driver;
+    PortalRun::setFastPace(false);
+    driver.startBatch(external::videoPageAddress(QStringLiteral("1002")), outFolder(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(driver.bar() >= 40, Patience);
+    PortalRun::setFastPace(true);
+    const pid_t fetcher = fetcherChild();
+    QVERIFY(fetcher > 0);
+    QCOMPARE(::kill(fetcher, SIGKILL), 0);
+
+    QTRY_VERIFY_WITH_TIMEOUT(driver.controlsEnabled(), Patience);
+    QCOMPARE(driver.status(), QStringLiteral("Valmis: 0/1 tallennettu, 1 epäonnistui"));
+    const QStringList errors = driver.statusHistory().filter(QStringLiteral("ERROR"));
+    QCOMPARE(errors.size(), 1);
+    const QString partial = staged(QStringLiteral("1002"), QStringLiteral("Sää ja ilmasto.flv"));
+    QVERIFY2(errors.first().contains(QStringLiteral("(SIGKILL)")), qPrintable(errors.first()));
+    QVERIFY2(errors.first().endsWith(QStringLiteral("säilytetty: ") + partial), qPrintable(errors.first()));
+    QCOMPARE(QDir(outFolder()).entryList(QDir::Files), QStringList());
+    resumeAndCheck(QStringLiteral("1002"), QStringLiteral("Sää ja ilmasto"));
+}
+
+// The whole program killed mid-download takes its children with it and
+// leaves the partial file, which the program started again resumes.
+void FaultsTest::programKilledThenResumed()
+{
+    const QString partial = staged(QStringLiteral("1004"), QStringLiteral("Öljymaalauksen alkeet.flv"));
+    const qint64 whole = QFileInfo(portal.sourceVideo(QStringLiteral("1004"))).size();
+    QProcess program;
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    PortalRun::setFastPace(false);
+    program.start(QStringLiteral(LUMORA_BATCHRUN),
+                  {external::videoPageAddress(QStringLiteral("1004")), outFolder()});
+    QVERIFY(program.waitForStarted());
+    PortalRun::setFastPace(true);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(partial).size() >= whole * 4 / 10, Patience);
+    QCOMPARE(::kill(pid_t(program.processId()), SIGKILL), 0);
+    QVERIFY(program.waitForFinished());
+    QTRY_COMPARE_WITH_TIMEOUT(processesIn(QFileInfo(partial).path()), 0, Patience);
+    resumeAndCheck(QStringLiteral("1004"), QStringLiteral("Öljymaalauksen alkeet"));
+}
+
+// A download of the address again: its first progress is where the partial
+// file ended, not 0, and the video is whole.
+void FaultsTest::resumeAndCheck(const QString &id, const QString &name)
+{
+    WindowDriver driver;
+    BarRecord bar(driver);
+    driver.startBatch(external::videoPageAddress(id), outFolder(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(driver.controlsEnabled(), Patience);
+    QCOMPARE(driver.status(), saved);
+    QVERIFY2(bar.firstAboveZero() >= 35, qPrintable(QString::number(bar.firstAboveZero())));
+    QVERIFY(durationMatches(QDir(outFolder()).filePath(name + QStringLiteral(".mp4")), portal.sourceVideo(id)));
+    QCOMPARE(QDir(outFolder()).entryList(QDir::Files | QDir::Hidden | QDir::AllDirs | QDir::NoDotAndDotDot),
+             QStringList{name + QStringLiteral(".mp4")});
 }
 
 void FaultsTest::webServerDownDuringSearch()
