@@ -2,15 +2,16 @@
 
 #include "catalogue.h"
 
-#include <QHash>
-#include <QTcpServer>
+#include <QHttpServer>
 
-class QTcpSocket;
+class QHttpServerRequest;
+class QHttpServerResponder;
 
 namespace demo {
 
-// One request per connection, HTTP/1.0 style. A client that sends an oversized
-// or never-finished request is dropped after a deadline so it cannot hold a slot.
+// The portal's pages on Qt's HTTP server: one answer per connection, closed
+// after it. Every request goes to one handler that routes on the raw path, so
+// a search word with an encoded '/' still reaches the search page.
 class PortalServer : public QObject
 {
     Q_OBJECT
@@ -18,19 +19,17 @@ public:
     explicit PortalServer(QList<CatalogueEntry> catalogue, QObject *parent = nullptr);
 
     bool listen(quint16 port);
-    QString errorString() const { return m_server.errorString(); }
+    QString errorString() const { return m_error; }
 
 private:
     static constexpr int requestDeadlineMs = 10000;
     static constexpr int maxRequestBytes = 16 * 1024;
 
-    void acceptConnections();
-    void readRequest(QTcpSocket *socket);
-    void answer(QTcpSocket *socket, const QByteArray &response);
+    void answer(const QHttpServerRequest &request, QHttpServerResponder &responder) const;
 
-    QTcpServer m_server;
+    QHttpServer m_http;
     QList<CatalogueEntry> m_catalogue;
-    QHash<QTcpSocket *, QByteArray> m_pending;
+    QString m_error;
 };
 
 } // namespace demo

@@ -1,5 +1,7 @@
 #include "app/mainwindow.h"
 
+#include "app/clippedtexts.h"
+#include "app/desktopintegration.h"
 #include "download/downloader.h"
 #include "search/searchwindow.h"
 #include "ui_mainwindow.h"
@@ -20,6 +22,8 @@ MainWindow::MainWindow(QWidget *parent)
     for (int count = 1; count <= SlotCount; ++count)
         ui->threadcount->addItem(QString::number(count));
     connect(ui->url, &QLineEdit::textChanged, this, &MainWindow::queueEdited);
+    showClippedTextsInToolTips(ui->centralWidget);
+    new DesktopIntegration(this, ui->progressBar);
 }
 
 MainWindow::~MainWindow()
@@ -68,6 +72,7 @@ void MainWindow::startJobs(bool single)
     if (!batch.active()) {
         batch.begin(ui->url->text());
         batchErrors.clear();
+        emit batchStarted();
         ui->statusbar->setToolTip(QString());
         batchThreads = ui->threadcount->currentText();
         showCount(CountText::Loading);
@@ -187,6 +192,7 @@ void MainWindow::endBatch()
     countText = CountText::None;
     ui->progressBar->setValue(100);
     std::fill(std::begin(slotPercent), std::end(slotPercent), 0);
+    emit batchEnded(ui->statusbar->text());
 }
 
 void MainWindow::updateProgress()

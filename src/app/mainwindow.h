@@ -23,6 +23,10 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
+signals:
+    void batchStarted();
+    void batchEnded(const QString &statusText);
+
 public slots:
     void DialogOpen();
     void StartProcessing();

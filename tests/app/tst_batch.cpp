@@ -1,17 +1,22 @@
 #include "app/batchqueue.h"
+#include "app/desktopintegration.h"
 #include "app/mainwindow.h"
 #include "download/stagingfolder.h"
+#include "external/buildconfig.h"
 #include "external/externalprograms.h"
 #include "fakeprograms.h"
 #include "longticks.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDBusConnection>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -91,13 +96,63 @@ bool started(const QString &id)
 
 const QString allSaved = QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!");
 
+// A session bus of the test's own, so that nothing reaches the desktop of
+// whoever runs the tests.
+class PrivateBus
+{
+public:
+    PrivateBus()
+    {
+        daemon.start(QStringLiteral("dbus-daemon"),
+                     {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
+        while (!daemon.canReadLine() && daemon.waitForReadyRead(10000)) {
+        }
+        address = QString::fromLatin1(daemon.readLine().trimmed());
+    }
+    ~PrivateBus()
+    {
+        daemon.terminate();
+        daemon.waitForFinished();
+    }
+
+    QProcess daemon;
+    QString address;
+};
+
 } // namespace
+
+// Stands in for the desktop: the notification service, and a dock listening
+// to the launcher entry signal.
+class DesktopRecorder : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    QList<QStringList> notifications;
+    QList<QVariantMap> launcher;
+
+public slots:
+    Q_SCRIPTABLE uint Notify(const QString &appName, uint, const QString &icon, const QString &summary,
+                             const QString &body, const QStringList &, const QVariantMap &hints, int)
+    {
+        notifications << QStringList{appName, icon, summary, body,
+                                     hints.value(QStringLiteral("desktop-entry")).toString()};
+        return uint(notifications.size());
+    }
+    void launcherUpdate(const QString &uri, QVariantMap properties)
+    {
+        properties.insert(QStringLiteral("uri"), uri);
+        launcher << properties;
+    }
+};
 
 class TestBatch : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void counting_data();
     void counting();
     void queue();
@@ -108,7 +163,17 @@ private slots:
     void progress();
     void noFreeSlot();
     void windowEndsJobs();
+    void desktop_data();
+    void desktop();
+
+private:
+    PrivateBus bus;
 };
+
+void TestBatch::initTestCase()
+{
+    QVERIFY2(!bus.address.isEmpty(), qPrintable(bus.daemon.errorString()));
+}
 
 // The batch's counting without a window. Steps: "take" the front address,
 // "edit:TEXT" the field, a job ends "ok" or "fail".
@@ -340,6 +405,83 @@ void TestBatch::windowEndsJobs()
     QVERIFY2(!QFile::exists(child), qPrintable(child));
     // What was fetched so far stays, for the next try to resume.
     QVERIFY(QFile::exists(fetched));
+}
+
+void TestBatch::desktop_data()
+{
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<bool>("active");
+    QTest::addColumn<bool>("onBus");
+    QTest::addColumn<QStringList>("notified");
+
+    QTest::newRow("unseen, all saved") << "wait-ok-0-b" << false << true << QStringList{allSaved};
+    QTest::newRow("unseen, one failed") << "wait-fail-0-b" << false << true
+                                        << QStringList{"Valmis: 1/2 tallennettu, 1 epäonnistui"};
+    QTest::newRow("active window") << "wait-ok-0-b" << true << true << QStringList();
+    QTest::newRow("no bus") << "wait-ok-0-b" << false << false << QStringList();
+}
+
+// Notifications and the launcher entry, seen from a desktop on a private bus.
+void TestBatch::desktop()
+{
+    QFETCH(QString, second);
+    QFETCH(bool, active);
+    QFETCH(bool, onBus);
+    QFETCH(QStringList, notified);
+
+    DesktopRecorder recorder;
+    const auto disconnect = qScopeGuard([] {
+        QDBusConnection::disconnectFromBus(QStringLiteral("desk"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("program"));
+    });
+    QDBusConnection desk = QDBusConnection::connectToBus(bus.address, QStringLiteral("desk"));
+    QVERIFY(desk.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &recorder,
+                                QDBusConnection::ExportScriptableSlots));
+    QVERIFY(desk.registerService(QStringLiteral("org.freedesktop.Notifications")));
+    // Bus signals reach a slot only by its signature text.
+    QVERIFY(desk.connect(QString(), QString(), QStringLiteral("com.canonical.Unity.LauncherEntry"),
+                         QStringLiteral("Update"), &recorder, SLOT(launcherUpdate(QString,QVariantMap))));
+    const QString noBus = QStringLiteral("unix:path=") + QDir::temp().filePath(QStringLiteral("no-such-bus"));
+    QDBusConnection program =
+        QDBusConnection::connectToBus(onBus ? bus.address : noBus, QStringLiteral("program"));
+    QCOMPARE(program.isConnected(), onBus);
+
+    Batch batch;
+    new DesktopIntegration(batch.window.get(), batch.window->findChild<QProgressBar *>(), program);
+    if (active) {
+        batch.window->show();
+        batch.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(batch.window.get()));
+    }
+    // Job a shows 50 %, then ends; job b ends last, and so the batch.
+    batch.start(QStringLiteral("wait-ok-50-a;") + second, 2);
+    QTRY_COMPARE_WITH_TIMEOUT(batch.bar(), 25, Patience);
+    release(QStringLiteral("a"));
+    QTRY_COMPARE_WITH_TIMEOUT(batch.bar(), 50, Patience);
+    release(QStringLiteral("b"));
+    QTRY_VERIFY_WITH_TIMEOUT(batch.controlsEnabled(), Patience);
+    QCOMPARE(batch.bar(), 100);
+
+    // The entry is hidden after any notification has gone, and one sender's
+    // messages arrive in order: once it is hidden, nothing more is coming.
+    if (onBus)
+        QTRY_VERIFY(!recorder.launcher.isEmpty()
+                    && !recorder.launcher.last().value(QStringLiteral("progress-visible")).toBool());
+    QList<QStringList> expected;
+    for (const QString &text : notified)
+        expected << QStringList{LUMORA_APP_NAME, LUMORA_APP_ID, text, QString(), LUMORA_APP_ID};
+    QCOMPARE(recorder.notifications, expected);
+
+    QList<double> shown;
+    for (const QVariantMap &update : std::as_const(recorder.launcher)) {
+        QCOMPARE(update.value(QStringLiteral("uri")).toString(),
+                 QStringLiteral("application://" LUMORA_APP_ID ".desktop"));
+        if (update.value(QStringLiteral("progress-visible")).toBool())
+            shown << update.value(QStringLiteral("progress")).toDouble();
+    }
+    const QList<double> rising = {0.0, 0.25, 0.5, 1.0};
+    QCOMPARE(shown, onBus ? rising : QList<double>());
+    QCOMPARE(recorder.launcher.size(), onBus ? shown.size() + 1 : 0);
 }
 
 QTEST_MAIN(TestBatch)

@@ -2,6 +2,7 @@
 #include "external/externalprograms.h"
 #include "ui_mainwindow.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
@@ -32,6 +33,8 @@ private slots:
     void folderChooserIsReused();
     void folderChooserFillsField();
     void folderChooserCancelKeepsField();
+    void clippedTextsInToolTips_data();
+    void clippedTextsInToolTips();
 
 private:
     template<typename T>
@@ -249,6 +252,40 @@ void TestMainWindow::folderChooserCancelKeepsField()
     dialog->reject();
     QVERIFY(!dialog->isVisible());
     QCOMPARE(child<QLineEdit>(window, "outputfile")->text(), QStringLiteral("/tmp/ennen"));
+}
+
+void TestMainWindow::clippedTextsInToolTips_data()
+{
+    QTest::addColumn<int>("pointSize");
+    QTest::addColumn<QStringList>("tipped");
+
+    QTest::newRow("tiny font, all fit") << 3 << QStringList();
+    QTest::newRow("large font, none fits")
+        << 30 << QStringList{"label", "label_2", "checkBox", "label_3", "label_4"};
+}
+
+// The geometry is fixed, so the font in use decides which texts are cut.
+void TestMainWindow::clippedTextsInToolTips()
+{
+    QFETCH(int, pointSize);
+    QFETCH(QStringList, tipped);
+
+    const QFont normal = QApplication::font();
+    QFont font = normal;
+    font.setPointSize(pointSize);
+    QApplication::setFont(font);
+    MainWindow window;
+    QApplication::setFont(normal);
+
+    QStringList withTip;
+    for (QWidget *widget : window.centralWidget()->findChildren<QWidget *>()) {
+        const QString tip = widget->toolTip();
+        if (tip.isEmpty())
+            continue;
+        withTip << widget->objectName();
+        QCOMPARE(tip, widget->property("text").toString());
+    }
+    QCOMPARE(withTip, tipped);
 }
 
 QTEST_MAIN(TestMainWindow)

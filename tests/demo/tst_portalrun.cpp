@@ -128,10 +128,50 @@ private slots:
         socket.write("02 HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
         QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::UnconnectedState, 10000);
         const QByteArray response = socket.readAll();
-        QVERIFY2(response.startsWith("HTTP/1.0 200 OK\r\n"), response.constData());
+        QVERIFY2(response.startsWith("HTTP/1.1 200 OK\r\n"), response.constData());
         const QByteArray body = response.mid(response.indexOf("\r\n\r\n") + 4);
         QVERIFY(response.contains("Content-Length: " + QByteArray::number(body.size()) + "\r\n"));
         QVERIFY(body.contains("content=\"1002.flv\""));
+    }
+
+    // One request per connection, closed after the answer.
+    void answers_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("statusLine");
+        QTest::addColumn<QByteArray>("inBody");
+        QTest::newRow("search word with an encoded slash")
+            << QByteArray("GET /haku//uusimmat/hakusana/AC%2FDC/media/video HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
+            << QByteArray("HTTP/1.1 200 OK") << QByteArray("AC/DC");
+        QTest::newRow("unknown video") << QByteArray("GET /video/9999 HTTP/1.0\r\n\r\n")
+                                       << QByteArray("HTTP/1.1 404 Not Found") << QByteArray("<h1>");
+        QTest::newRow("HEAD, no body") << QByteArray("HEAD /video/1002 HTTP/1.0\r\n\r\n")
+                                       << QByteArray("HTTP/1.1 200 OK") << QByteArray();
+        QTest::newRow("POST") << QByteArray("POST /video/1002 HTTP/1.0\r\nContent-Length: 1\r\n\r\nx")
+                              << QByteArray("HTTP/1.1 405 Method Not Allowed") << QByteArray("Only GET and HEAD.");
+        QTest::newRow("request past 16 KiB dropped")
+            << "GET /video/" + QByteArray(20000, '1') + " HTTP/1.0\r\n\r\n" << QByteArray() << QByteArray();
+    }
+    void answers()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, statusLine);
+        QFETCH(QByteArray, inBody);
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, portOf(LUMORA_PORTAL_URL));
+        QVERIFY(socket.waitForConnected(5000));
+        socket.write(request);
+        QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::UnconnectedState, 5000);
+        const QByteArray response = socket.readAll();
+        if (statusLine.isEmpty()) {
+            QVERIFY2(response.isEmpty(), response.constData());
+            return;
+        }
+        QVERIFY2(response.startsWith(statusLine + "\r\n"), response.constData());
+        const QByteArray body = response.mid(response.indexOf("\r\n\r\n") + 4);
+        QVERIFY(body.contains(inBody));
+        QCOMPARE(body.isEmpty(), request.startsWith("HEAD"));
+        QVERIFY(!response.contains("Content-Length: 0\r\n"));
     }
 
     void silentClientIsDropped()
