@@ -8,17 +8,6 @@ const QByteArray searchPrefix = "/haku//uusimmat/hakusana/";
 const QByteArray searchSuffix = "/media/video";
 const QByteArray videoPrefix = "/video/";
 
-QByteArray reasonPhrase(int status)
-{
-    switch (status) {
-    case 200: return "OK";
-    case 400: return "Bad Request";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    default: return "Error";
-    }
-}
-
 const QByteArray latin1Type = "text/html; charset=ISO-8859-1";
 const QByteArray utf8Type = "text/html; charset=UTF-8";
 
@@ -130,17 +119,6 @@ HttpResponse routeRequest(const QByteArray &method, const QByteArray &target,
             return {200, latin1Type, videoPage(*entry)};
     }
     return notFound();
-}
-
-QByteArray serializeResponse(const HttpResponse &response, bool headersOnly)
-{
-    QByteArray out = "HTTP/1.0 " + QByteArray::number(response.status) + ' '
-        + reasonPhrase(response.status) + "\r\nContent-Type: " + response.contentType
-        + "\r\nContent-Length: " + QByteArray::number(response.body.size())
-        + "\r\nConnection: close\r\n\r\n";
-    if (!headersOnly)
-        out += response.body;
-    return out;
 }
 
 } // namespace demo

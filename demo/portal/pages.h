@@ -31,6 +31,4 @@ QList<CatalogueEntry> searchCatalogue(const QList<CatalogueEntry> &catalogue, co
 QByteArray resultsPage(const QString &word, const QList<CatalogueEntry> &hits);
 QByteArray videoPage(const CatalogueEntry &entry);
 
-QByteArray serializeResponse(const HttpResponse &response, bool headersOnly);
-
 } // namespace demo
