@@ -27,10 +27,17 @@ void checkEndTest(const outputparser::State &state)
     check(error.isNull() || error.startsWith(QLatin1String("ERROR")));
 }
 
+// Each read is handed over in place: copying and splitting the input would
+// cost more allocations than the parser itself makes.
 void feed(outputparser::State &state, QByteArrayView reads, int phase)
 {
-    for (const QByteArray &read : reads.toByteArray().split(ReadEnd)) {
-        state.output += external::childText(read);
+    for (qsizetype start = 0; start <= reads.size();) {
+        qsizetype end = reads.indexOf(ReadEnd, start);
+        if (end < 0)
+            end = reads.size();
+        const QByteArrayView read = reads.sliced(start, end - start);
+        start = end + 1;
+        state.output += external::childText(QByteArray::fromRawData(read.data(), read.size()));
         if (phase == 1) {
             outputparser::scanFetching(state);
             check(state.output.size() <= outputparser::FetchingLineLimit);

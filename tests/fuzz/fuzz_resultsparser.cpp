@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString page = resultsPageText(
         QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size)));
-    const QString portal = external::videoPageAddress(QString());
+    static const QString portal = external::videoPageAddress(QString());
     for (const QString &entry : parseResultsPage(page)) {
         // "<", three parts of at most 1000 characters each, "> " and ": ".
         if (!entry.startsWith(u'<') || entry.size() > 3 * 1000 + 5)
