@@ -58,7 +58,7 @@ QChar charAt(QStringView line, qsizetype index)
 int twoDigits(QStringView line, qsizetype index)
 {
     const QChar pair[2] = {charAt(line, index), charAt(line, index + 1)};
-    return QStringView(pair, 2).toString().toInt();
+    return QStringView(pair, 2).toInt();
 }
 
 // Child text may hold any number; "inf", "nan" or a huge value must not make
@@ -87,7 +87,7 @@ int linePercentage(QStringView line, int previous)
         if (line.at(i) == u'%') {
             percent = i;
         } else if (line.at(i) == u'(' && percent >= 0) {
-            return truncated(line.mid(i + 1, percent - i - 1).toString().toFloat());
+            return truncated(line.mid(i + 1, percent - i - 1).toFloat());
         }
     }
     return previous;
@@ -109,7 +109,7 @@ int linePercent2(QStringView line, int duration, int previous)
         return previous;
     const qsizetype blank = line.indexOf(u' ', t + 5);
     const QStringView value = line.mid(t + 5, blank < 0 ? -1 : blank - t - 5);
-    return truncated(value.toString().toFloat() / duration * 100);
+    return truncated(value.toFloat() / duration * 100);
 }
 
 bool scanFetching(State &state)
