@@ -4,8 +4,31 @@
 #include <QApplication>
 #include <QCommandLineParser>
 
+#include <cstring>
+
+namespace {
+
+// --help and --version need no window, so they work on a text console too.
+void allowTextOnly(int argc, char **argv)
+{
+    const bool noDisplay = qEnvironmentVariableIsEmpty("DISPLAY")
+                           && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+                           && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    for (int i = 1; noDisplay && i < argc; ++i) {
+        for (const char *option : {"-h", "-?", "--help", "--help-all", "-v", "--version"}) {
+            if (std::strcmp(argv[i], option) == 0) {
+                qputenv("QT_QPA_PLATFORM", "offscreen");
+                return;
+            }
+        }
+    }
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
+    allowTextOnly(argc, argv);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("lumora-downloader"));
     QApplication::setApplicationVersion(QStringLiteral(LUMORA_VERSION));
