@@ -4,6 +4,7 @@
 // episodes that share one title, a fetcher or the whole program killed.
 #include "download/stagingfolder.h"
 #include "external/externalprograms.h"
+#include "leftovers.h"
 #include "mediaclip.h"
 #include "portalrun.h"
 #include "windowdriver.h"
@@ -111,20 +112,11 @@ int processesIn(const QString &folder)
     return count;
 }
 
-// The stream fetcher this program started.
+// The stream fetcher this program started, by its "PID (NAME)".
 pid_t fetcherChild()
 {
-    QDirIterator it(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        QFile stat(it.next() + QStringLiteral("/stat"));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> rest = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (line.contains("(rtmpdump-zvb)") && rest.size() > 1 && rest[1].toInt() == ::getpid())
-            return pid_t(it.fileName().toInt());
-    }
-    return 0;
+    const QStringList fetchers = childProcesses().filter(QStringLiteral("(rtmpdump-zvb)"));
+    return fetchers.size() == 1 ? pid_t(fetchers.first().section(u' ', 0, 0).toInt()) : 0;
 }
 
 // The bar's values as the window shows them, from the start of a batch.
