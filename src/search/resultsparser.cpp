@@ -3,10 +3,11 @@
 #include "external/externalprograms.h"
 
 #include <QByteArrayView>
-#include <QHash>
 #include <QStringView>
 
+#include <algorithm>
 #include <iterator>
+#include <vector>
 #include <optional>
 
 namespace {
@@ -127,17 +128,39 @@ constexpr NamedReference otherNames[] = {
     {"lang", 9001}, {"rang", 9002}, {"loz", 9674}, {"spades", 9824}, {"clubs", 9827},
     {"hearts", 9829}, {"diams", 9830}};
 
-const QHash<QString, char32_t> &namedReferences()
+struct KnownName
 {
-    static const QHash<QString, char32_t> names = [] {
-        QHash<QString, char32_t> table;
+    QLatin1String name;
+    char32_t code;
+};
+
+// All named references, sorted by name, so that a name is looked up in place
+// without making a string of it: a page full of "&" must stay cheap.
+const std::vector<KnownName> &namedReferences()
+{
+    static const std::vector<KnownName> names = [] {
+        std::vector<KnownName> table;
         for (char32_t code = 0xA0; code <= 0xFF; ++code)
-            table.insert(QLatin1String(latin1Names[code - 0xA0]), code);
+            table.push_back({QLatin1String(latin1Names[code - 0xA0]), code});
         for (const NamedReference &named : otherNames)
-            table.insert(QLatin1String(named.name), named.code);
+            table.push_back({QLatin1String(named.name), named.code});
+        std::sort(table.begin(), table.end(),
+                  [](const KnownName &a, const KnownName &b) { return a.name < b.name; });
         return table;
     }();
     return names;
+}
+
+std::optional<char32_t> namedReference(QStringView name)
+{
+    const std::vector<KnownName> &names = namedReferences();
+    const auto found = std::lower_bound(names.begin(), names.end(), name,
+                                        [](const KnownName &known, QStringView wanted) {
+                                            return wanted.compare(known.name) > 0;
+                                        });
+    if (found == names.end() || name.compare(found->name) != 0)
+        return std::nullopt;
+    return found->code;
 }
 
 bool isAsciiLetter(QChar c)
@@ -188,11 +211,10 @@ std::optional<char32_t> referenceAt(QStringView text, qsizetype amp, qsizetype *
         ++at;
     if (at == amp + 1 || !isAsciiLetter(text[amp + 1]) || at >= text.size() || text[at] != u';')
         return std::nullopt;
-    const auto named = namedReferences().constFind(text.mid(amp + 1, at - amp - 1).toString());
-    if (named == namedReferences().constEnd())
-        return std::nullopt;
-    *end = at + 1;
-    return *named;
+    const std::optional<char32_t> named = namedReference(text.mid(amp + 1, at - amp - 1));
+    if (named)
+        *end = at + 1;
+    return named;
 }
 
 // HTML character references, decoded in one pass from left to right: what a
