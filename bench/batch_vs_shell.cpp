@@ -31,6 +31,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTextStream>
 #include <QTimer>
 
@@ -272,12 +273,20 @@ double cpuSeconds()
            + usage.ru_stime.tv_usec / 1e6;
 }
 
+// The window shown and painted, so that its first paint counts nowhere.
+void settle(WindowDriver &driver)
+{
+    if (!QTest::qWaitForWindowExposed(&driver.window))
+        QTextStream(stderr) << "the window was not shown" << Qt::endl;
+    QCoreApplication::processEvents();
+}
+
 // What the stall ticks cost by themselves, in % of a core: a second of them
 // beside an idle window.
 double tickPercent()
 {
     WindowDriver driver;
-    QCoreApplication::processEvents();
+    settle(driver);
     StallWatch watch;
     const double before = cpuSeconds();
     watch.start();
@@ -309,7 +318,7 @@ Run runWindow(const QTemporaryDir &work, const Options &options, const QString &
         run.cpuPercent = 100 * (cpuSeconds() - cpuBefore) / run.seconds;
         QCoreApplication::quit();
     });
-    QCoreApplication::processEvents();
+    settle(driver);
     QTimer::singleShot(0, [&] {
         cpuBefore = cpuSeconds();
         watch.start();
