@@ -399,8 +399,10 @@ bool runPace(QTextStream &out, const QTemporaryDir &work, const QString &fetcher
         printRound(out, paceName, round, shell, window, ticks, options.videos);
     }
     out << paceName << ": median ratio " << figure(median(ratios), 3) << " (target <= "
-        << figure(full ? 1.03 : 1.02, 2) << "), longest stall " << stall << " ms (target < " << StallTargetMs
-        << "), highest program CPU " << figure(cpu, 2) << " % (target < 1)" << Qt::endl;
+        << figure(full ? 1.03 : 1.02, 2) << "), ";
+    if (options.ticks)
+        out << "longest stall " << stall << " ms (target < " << StallTargetMs << "), ";
+    out << "highest program CPU " << figure(cpu, 2) << " % (target < 1)" << Qt::endl;
     return whole;
 }
 
@@ -430,8 +432,9 @@ int main(int argc, char **argv)
         << " at once, repair on; fetcher " << fetcher << "; folders in " << work.path() << Qt::endl;
     runShell(work, fetcher, options, QStringLiteral("warm-up"));
     const double ticks = options.ticks ? tickPercent() : 0;
-    out << "stall ticks every " << TickMs << " ms cost " << figure(ticks, 2) << " % of a core by themselves"
-        << Qt::endl;
+    if (options.ticks)
+        out << "stall ticks every " << TickMs << " ms cost " << figure(ticks, 2) << " % of a core by themselves"
+            << Qt::endl;
 
     bool whole = true;
     for (const QString &pace : options.paces)
