@@ -11,17 +11,13 @@
 
 #include <chrono>
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 downloader::Intervals downloader::intervals;
 
-// Runs on a worker thread, at a low priority: the window's thread must win
-// every contest for a core.
+// Runs on a worker thread at the window's own priority: the window joins
+// this thread when it takes the result, so a lower one would make it wait.
 downloader::Placed downloader::place(const QString &source, const QString &fetched,
                                      QString target, const QString &stem, bool converted)
 {
-    setpriority(PRIO_PROCESS, gettid(), 10);
     if (!converted) {
         if (const QString failure = finishing::fetchedFailure(source); !failure.isEmpty())
             return {failure, target};
@@ -87,8 +83,8 @@ void downloader::startFetcher()
         fail(stagingProblem);
         return;
     }
-    process.start(fetcherPath.isEmpty() ? external::fetcherProgram() : fetcherPath,
-                  external::fetcherArguments(pageUrl));
+    external::startChild(process, fetcherPath.isEmpty() ? external::fetcherProgram() : fetcherPath,
+                         external::fetcherArguments(pageUrl));
 }
 
 // A child's end, or the end of the placing, is acted on without waiting for a
@@ -200,9 +196,9 @@ void downloader::beginFinishing()
     metCarriageReturn = false;
     target = TargetNames::claim(folder, finishing::diskName(text.baseName));
     if (fixMp4) {
-        process.start(external::converterProgram(),
-                      external::converterArguments(finishing::converterFile(fetched()),
-                                                   finishing::converterFile(converted())));
+        external::startChild(process, external::converterProgram(),
+                             external::converterArguments(finishing::converterFile(fetched()),
+                                                          finishing::converterFile(converted())));
     } else {
         startPlacing(fetched());
     }
@@ -239,6 +235,12 @@ void downloader::startPlacing(const QString &source)
                                                 stem = finishing::diskName(text.baseName),
                                                 converted = bool(fixMp4)] {
         const Placed placed = place(source, fetched, target, stem, converted);
+        // Removing files can wait for the disk as long as flushing can.
+        if (placed.error.isEmpty()) {
+            if (converted)
+                QFile::remove(fetched);
+            staging.remove();
+        }
         // The result is ready only once this returns, which the poll waits for.
         QMetaObject::invokeMethod(
             this,
@@ -263,9 +265,6 @@ void downloader::endPlacing()
         fail(placed.error);
         return;
     }
-    if (fixMp4)
-        QFile::remove(fetched());
-    staging.remove();
     timer->stop();
     ended = true;
     emit valueChanged(ID, 100, 100, 0, QString());

@@ -80,10 +80,17 @@ QString videoPageAddress(const QString &videoId)
 
 void runAsChild(QProcess &process)
 {
-    process.setChildProcessModifier([] {
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        ::setpriority(PRIO_PROCESS, 0, 5);
-    });
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+}
+
+// The window is suspended from the fork until the child's exec; a child that
+// lowered its own priority before its exec could keep it waiting for a core,
+// so the priority is lowered from here, after the exec.
+void startChild(QProcess &process, const QString &program, const QStringList &arguments)
+{
+    process.start(program, arguments);
+    if (const qint64 pid = process.processId(); pid > 0)
+        ::setpriority(PRIO_PROCESS, id_t(pid), 5);
 }
 
 QString childText(const QByteArray &bytes)

@@ -25,10 +25,13 @@ QStringList webFetcherArguments(const QString &searchWord);
 
 QString videoPageAddress(const QString &videoId);
 
-// A child runs at a lower priority than the window, so that children busy on
-// every core never stall it, and ends when the program ends, even when the
-// program is killed, so that no orphan goes on writing a file.
+// A child ends when the program ends, even when the program is killed, so
+// that no orphan goes on writing a file.
 void runAsChild(QProcess &process);
+
+// Starts a child that runs at a lower priority than the window, so that
+// children busy on every core never stall it.
+void startChild(QProcess &process, const QString &program, const QStringList &arguments);
 
 // Child output becomes text one byte per character, up to the first NUL byte.
 QString childText(const QByteArray &bytes);
