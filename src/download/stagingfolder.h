@@ -21,7 +21,12 @@ public:
     // directory. Returns why it cannot be used, or an empty string.
     QString open(const QString &outputFolder, const QString &pageUrl);
     QString path() const { return folder; }
-    QString filePath(const QString &name) const { return folder + u'/' + name; }
+    // Empty once the folder is gone or was never made: no name may then
+    // point into the root folder.
+    QString filePath(const QString &name) const
+    {
+        return folder.isEmpty() ? QString() : folder + u'/' + name;
+    }
     // Once the video is in place: the folder goes, and the root with it when empty.
     void remove();
     // After a failure: the folder goes only when it holds nothing to resume.
