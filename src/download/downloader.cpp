@@ -4,6 +4,7 @@
 #include "download/targetnames.h"
 #include "external/externalprograms.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -52,18 +53,21 @@ downloader::downloader(int ID, int fixMp4, QString pageUrl, QString folder)
     timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, &downloader::pollProcess);
     timer->start(intervals.fetchingFirst);
-    // Started from the event loop: a batch starts five jobs in one call, and
-    // five process starts in a row would stall the window. The child gets
-    // the program and the environment of this moment all the same.
+    // Started from the event loop, one job per turn: Qt waits for each child
+    // to start its program, and the five starts of a batch in a row would
+    // stall the window. The child gets the program and the environment of
+    // this moment all the same.
     process.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
     fetcherPath = QStandardPaths::findExecutable(external::fetcherProgram());
-    QMetaObject::invokeMethod(this, &downloader::startFetcher, Qt::QueuedConnection);
+    waitingStarts().append(this);
+    postNextStart();
 }
 
 downloader::~downloader()
 {
     // A job deleted while its child runs ends the child; a partial fetched
     // file stays for a later try, a half-converted file goes.
+    waitingStarts().removeAll(this);
     process.disconnect(this);
     if (process.state() != QProcess::NotRunning) {
         process.kill();
@@ -77,8 +81,33 @@ downloader::~downloader()
         TargetNames::release(target);
 }
 
+QList<downloader *> &downloader::waitingStarts()
+{
+    static QList<downloader *> jobs;
+    return jobs;
+}
+
+void downloader::postNextStart()
+{
+    static bool posted = false;
+    if (posted || waitingStarts().isEmpty())
+        return;
+    posted = true;
+    // What is posted while the event loop delivers posted calls waits for its next turn.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [] {
+            posted = false;
+            if (!waitingStarts().isEmpty())
+                waitingStarts().takeFirst()->startFetcher();
+            postNextStart();
+        },
+        Qt::QueuedConnection);
+}
+
 void downloader::startFetcher()
 {
+    fetcherStarted = true;
     if (!stagingProblem.isEmpty()) {
         fail(stagingProblem);
         return;
@@ -96,7 +125,7 @@ void downloader::wake()
 
 void downloader::pollProcess()
 {
-    if (ended)
+    if (ended || !fetcherStarted)
         return;
     if (process.state() != QProcess::NotRunning) {
         readOutput();

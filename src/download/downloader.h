@@ -3,6 +3,7 @@
 #include "download/outputparser.h"
 #include "download/stagingfolder.h"
 
+#include <QList>
 #include <QObject>
 #include <QProcess>
 #include <QString>
@@ -47,6 +48,8 @@ private:
 
     static Placed place(const QString &source, const QString &fetched, QString target,
                         const QString &stem, bool converted);
+    static QList<downloader *> &waitingStarts();
+    static void postNextStart();
     void startFetcher();
     void wake();
     void readOutput();
@@ -80,6 +83,7 @@ private:
     bool startFailed = false;
     bool metCarriageReturn = false;
     bool ended = false;
+    bool fetcherStarted = false;
     // Flushing and renaming run on a worker thread: flushing a large file to
     // a slow disk would otherwise stop the window for seconds.
     std::future<Placed> placement;
