@@ -75,8 +75,8 @@ downloader::~downloader()
     }
     if (placement.valid())
         placement.wait();
-    if (phase == 2 && fixMp4)
-        QFile::remove(converted());
+    if (const QString half = converted(); phase == 2 && fixMp4 && !half.isEmpty())
+        QFile::remove(half);
     if (!target.isEmpty())
         TargetNames::release(target);
 }
