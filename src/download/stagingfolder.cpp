@@ -34,6 +34,17 @@ int tryLock(const QString &folder)
     return fd;
 }
 
+// A finishing download removes the shared root when it is empty, which may
+// happen between the making of the root and of our folder in it: try again.
+bool makeFolder(const QString &path)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (QDir().mkpath(path))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 StagingFolder::~StagingFolder()
@@ -58,7 +69,7 @@ QString StagingFolder::open(const QString &outputFolder, const QString &pageUrl)
         QString candidate = root + u'/' + key(pageUrl);
         if (occurrence > 1)
             candidate += u'-' + QString::number(occurrence);
-        if (!QDir().mkpath(candidate))
+        if (!makeFolder(candidate))
             return QStringLiteral("ERROR: latauskansiota %1 ei voitu luoda").arg(candidate);
         lockFd = tryLock(candidate);
         if (lockFd >= 0) {
