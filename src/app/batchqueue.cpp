@@ -1,11 +1,21 @@
 #include "app/batchqueue.h"
 
+namespace {
+
+// Every ";" separates one more address, also an empty one.
+int pieces(const QString &field)
+{
+    return int(field.count(u';')) + 1;
+}
+
+} // namespace
+
 void BatchQueue::begin(const QString &field)
 {
     reset();
     running = true;
     more = true;
-    waitingCount = int(field.count(u';')) + 1;
+    waitingCount = pieces(field);
 }
 
 BatchQueue::Taken BatchQueue::take(const QString &field)
@@ -16,7 +26,7 @@ BatchQueue::Taken BatchQueue::take(const QString &field)
     taken.address = (more ? field.left(separator) : field).trimmed();
     taken.field = more ? field.mid(separator + 1) : field;
     ++atWork;
-    waitingCount = more ? int(taken.field.count(u';')) + 1 : 0;
+    waitingCount = more ? pieces(taken.field) : 0;
     return taken;
 }
 
@@ -27,7 +37,7 @@ void BatchQueue::fieldEdited(const QString &field)
     // A field emptied while the batch runs holds nothing more to take; an
     // empty piece left by a take, like one at the start, is an address that
     // then fails on its own.
-    waitingCount = field.trimmed().isEmpty() ? 0 : int(field.count(u';')) + 1;
+    waitingCount = field.trimmed().isEmpty() ? 0 : pieces(field);
 }
 
 void BatchQueue::jobEnded(bool failed)

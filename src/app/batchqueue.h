@@ -38,7 +38,7 @@ public:
 
 private:
     bool running = false;
-    bool more = false; // the field's front address has not been taken yet
+    bool more = false; // the field's last address has not been taken yet
     int waitingCount = 0;
     int atWork = 0;
     int doneCount = 0;

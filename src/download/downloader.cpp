@@ -74,7 +74,7 @@ downloader::~downloader()
         process.waitForFinished();
     }
     if (placement.valid())
-        placement.wait();
+        target = placement.get().target;
     if (const QString half = converted(); phase == 2 && fixMp4 && !half.isEmpty())
         QFile::remove(half);
     if (!target.isEmpty())
@@ -286,7 +286,8 @@ void downloader::startPlacing(const QString &source)
 void downloader::endPlacing()
 {
     const Placed placed = placement.get();
-    TargetNames::release(target);
+    // The placing may have claimed another name, when someone took ours meanwhile.
+    TargetNames::release(placed.target);
     target.clear();
     if (!placed.error.isEmpty()) {
         if (fixMp4)

@@ -1,14 +1,12 @@
 #include "download/finishing.h"
 
-#include "external/externalprograms.h"
-
 #include "download/targetnames.h"
+#include "external/externalprograms.h"
 
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 

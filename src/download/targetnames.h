@@ -18,12 +18,13 @@ public:
     static QString claim(const QString &folder, const QString &stem);
     static void release(const QString &path);
 
-    // NAME.mp4 for the first, NAME (n).mp4 for the n-th.
-    static QString numbered(const QString &stem, int n);
     // Whether anything, even a dangling link, stands under that name.
     static bool onDisk(const QString &path);
 
 private:
+    // NAME.mp4 for the first, NAME (n).mp4 for the n-th.
+    static QString numbered(const QString &stem, int n);
+
     static std::mutex lock;
     static std::set<QString> claimed;
 };

@@ -51,14 +51,19 @@ QString exitReason(int exitCode)
     }
 }
 
+// A row that is no result: selecting it must not hand back an address.
+QListWidgetItem *statusRow(const QString &text)
+{
+    auto *row = new QListWidgetItem(text);
+    row->setFlags(row->flags() & ~Qt::ItemIsSelectable);
+    return row;
+}
+
 } // namespace
 
 void searchWindow::runSearch()
 {
-    // The in-progress row is no result: selecting it must not hand back an address.
-    auto *inProgress = new QListWidgetItem(QStringLiteral("Haku käynnissä.."));
-    inProgress->setFlags(inProgress->flags() & ~Qt::ItemIsSelectable);
-    ui->list->insertItem(ui->list->count(), inProgress);
+    ui->list->insertItem(ui->list->count(), statusRow(QStringLiteral("Haku käynnissä..")));
     // Started first: a start that fails at once fills the list and stops it.
     timer->start(pollInterval);
     process.start(external::webFetcherProgram(), external::webFetcherArguments(searchWord));
@@ -85,10 +90,7 @@ void searchWindow::showResults()
         ui->list->addItems(parseResultsPage(resultsPageText(process.readAllStandardOutput())));
         return;
     }
-    // Like the in-progress row, the failure row is no result to hand back.
-    auto *failed = new QListWidgetItem(QStringLiteral("Haku epäonnistui: ") + reason);
-    failed->setFlags(failed->flags() & ~Qt::ItemIsSelectable);
-    ui->list->addItem(failed);
+    ui->list->addItem(statusRow(QStringLiteral("Haku epäonnistui: ") + reason));
 }
 
 // Empty when wget ended normally with exit code 0, whatever page it wrote.

@@ -163,6 +163,7 @@ private:
         return outFolder() + QStringLiteral("/.lumora-partial/") + StagingFolder::key(external::videoPageAddress(id))
                + u'/' + name;
     }
+    bool startAtOwnPace(WindowDriver &driver, const QString &id, int percent);
     void resumeAndCheck(const QString &id, const QString &name);
 
     PortalRun portal;
@@ -189,14 +190,21 @@ void FaultsTest::init()
     QVERIFY(QDir::setCurrent(work.path()));
 }
 
-// The shortest video at its own pace, so that the download has a middle.
+// One video at its own pace, so that the download has a middle; true once
+// the bar has reached `percent`.
+bool FaultsTest::startAtOwnPace(WindowDriver &driver, const QString &id, int percent)
+{
+    PortalRun::setFastPace(false);
+    driver.startBatch(external::videoPageAddress(id), outFolder(), 1);
+    const bool reached = QTest::qWaitFor([&] { return driver.bar() >= percent; }, Patience);
+    PortalRun::setFastPace(true);
+    return reached;
+}
+
 void FaultsTest::streamServerRestartsMidDownload()
 {
     WindowDriver driver;
-    PortalRun::setFastPace(false);
-    driver.startBatch(external::videoPageAddress(QStringLiteral("1002")), outFolder(), 1);
-    QTRY_VERIFY_WITH_TIMEOUT(driver.bar() >= 20, Patience);
-    PortalRun::setFastPace(true);
+    QVERIFY(startAtOwnPace(driver, QStringLiteral("1002"), 20));
 
     QString problem = portal.stopStreamServer();
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
@@ -317,10 +325,7 @@ void FaultsTest::episodesOfOneTitle()
 void FaultsTest::fetcherKilledThenResumed()
 {
     WindowDriver driver;
-    PortalRun::setFastPace(false);
-    driver.startBatch(external::videoPageAddress(QStringLiteral("1002")), outFolder(), 1);
-    QTRY_VERIFY_WITH_TIMEOUT(driver.bar() >= 40, Patience);
-    PortalRun::setFastPace(true);
+    QVERIFY(startAtOwnPace(driver, QStringLiteral("1002"), 40));
     const pid_t fetcher = fetcherChild();
     QVERIFY(fetcher > 0);
     QCOMPARE(::kill(fetcher, SIGKILL), 0);
