@@ -2,6 +2,7 @@
 
 #include "external/buildconfig.h"
 
+#include <QStringBuilder>
 #include <QUrl>
 
 #include <csignal>
@@ -73,9 +74,9 @@ QStringList webFetcherArguments(const QString &searchWord)
             searchPageAddress(searchWord)};
 }
 
-QString videoPageAddress(const QString &videoId)
+QString videoPageAddress(QStringView videoId)
 {
-    return portalUrl() + QStringLiteral("/video/") + videoId;
+    return portalUrl() % u"/video/" % videoId;
 }
 
 void runAsChild(QProcess &process)

@@ -23,7 +23,7 @@ QString webFetcherProgram();
 QString searchPageAddress(const QString &searchWord);
 QStringList webFetcherArguments(const QString &searchWord);
 
-QString videoPageAddress(const QString &videoId);
+QString videoPageAddress(QStringView videoId);
 
 // A child ends when the program ends, even when the program is killed, so
 // that no orphan goes on writing a file.

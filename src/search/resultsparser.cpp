@@ -6,9 +6,11 @@
 #include <QStringView>
 
 #include <algorithm>
+#include <array>
 #include <iterator>
 #include <vector>
 #include <optional>
+#include <string>
 
 namespace {
 
@@ -58,9 +60,10 @@ public:
         const qsizetype found = needles[int(mark)].findIn(page, base + from);
         return found < 0 ? -1 : found - base;
     }
-    QString cut(qsizetype from, qsizetype length) const
+    QStringView cut(qsizetype from, qsizetype length) const
     {
-        return page.mid(base + from, length < 0 || length > longestCut ? longestCut : length);
+        return QStringView(page).mid(base + from,
+                                     length < 0 || length > longestCut ? longestCut : length);
     }
     void dropFront(qsizetype count)
     {
@@ -128,54 +131,95 @@ constexpr NamedReference otherNames[] = {
     {"lang", 9001}, {"rang", 9002}, {"loz", 9674}, {"spades", 9824}, {"clubs", 9827},
     {"hearts", 9829}, {"diams", 9830}};
 
+// No known name is longer than this, so a name fits in one number.
+constexpr qsizetype longestName = 8;
+
+constexpr bool namesFit()
+{
+    for (const char *name : latin1Names)
+        if (std::char_traits<char>::length(name) > longestName)
+            return false;
+    for (const NamedReference &named : otherNames)
+        if (std::char_traits<char>::length(named.name) > longestName)
+            return false;
+    return true;
+}
+static_assert(namesFit());
+
+// The characters of a name, one byte each, first the highest. Every name is
+// ASCII letters and digits, so no two names share a key.
+constexpr quint64 addToKey(quint64 key, char16_t c)
+{
+    return key << 8 | c;
+}
+
+quint64 nameKey(const char *name)
+{
+    quint64 key = 0;
+    for (; *name; ++name)
+        key = addToKey(key, char16_t(*name));
+    return key;
+}
+
 struct KnownName
 {
-    QLatin1String name;
+    quint64 key;
     char32_t code;
+    bool operator<(const KnownName &other) const { return key < other.key; }
 };
 
-// All named references, sorted by name, so that a name is looked up in place
-// without making a string of it: a page full of "&" must stay cheap.
+// All named references by key: a page full of "&" is looked up without a
+// string compare per step.
 const std::vector<KnownName> &namedReferences()
 {
     static const std::vector<KnownName> names = [] {
         std::vector<KnownName> table;
         for (char32_t code = 0xA0; code <= 0xFF; ++code)
-            table.push_back({QLatin1String(latin1Names[code - 0xA0]), code});
+            table.push_back({nameKey(latin1Names[code - 0xA0]), code});
         for (const NamedReference &named : otherNames)
-            table.push_back({QLatin1String(named.name), named.code});
-        std::sort(table.begin(), table.end(),
-                  [](const KnownName &a, const KnownName &b) { return a.name < b.name; });
+            table.push_back({nameKey(named.name), named.code});
+        std::sort(table.begin(), table.end());
         return table;
     }();
     return names;
 }
 
-std::optional<char32_t> namedReference(QStringView name)
+std::optional<char32_t> namedReference(quint64 key)
 {
     const std::vector<KnownName> &names = namedReferences();
-    const auto found = std::lower_bound(names.begin(), names.end(), name,
-                                        [](const KnownName &known, QStringView wanted) {
-                                            return wanted.compare(known.name) > 0;
-                                        });
-    if (found == names.end() || name.compare(found->name) != 0)
+    const auto found = std::lower_bound(names.begin(), names.end(), KnownName{key, 0});
+    if (found == names.end() || found->key != key)
         return std::nullopt;
     return found->code;
 }
 
-bool isAsciiLetter(QChar c)
+// What an ASCII character can be in a reference, looked up rather than
+// compared range by range: references are read character by character.
+enum CharClass : quint8 { Other = 0, Letter = 1, Digit = 2, HexLetter = 4 };
+
+constexpr std::array<quint8, 128> asciiClasses = [] {
+    std::array<quint8, 128> classes{};
+    for (char16_t c = u'0'; c <= u'9'; ++c)
+        classes[c] = Digit;
+    for (char16_t c = u'a'; c <= u'z'; ++c)
+        classes[c] = classes[c - u'a' + u'A'] = Letter;
+    for (char16_t c = u'a'; c <= u'f'; ++c)
+        classes[c] = classes[c - u'a' + u'A'] = Letter | HexLetter;
+    return classes;
+}();
+
+quint8 charClass(QChar c)
 {
-    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+    return c.unicode() < asciiClasses.size() ? asciiClasses[c.unicode()] : quint8(Other);
 }
 
 int digitValue(QChar c, int base)
 {
-    if (c >= u'0' && c <= u'9')
+    const quint8 kind = charClass(c);
+    if (kind & Digit)
         return c.unicode() - u'0';
-    if (base == 16 && c >= u'a' && c <= u'f')
-        return c.unicode() - u'a' + 10;
-    if (base == 16 && c >= u'A' && c <= u'F')
-        return c.unicode() - u'A' + 10;
+    if (base == 16 && (kind & HexLetter))
+        return (c.unicode() | 0x20) - u'a' + 10;
     return -1;
 }
 
@@ -192,49 +236,65 @@ char32_t numberAt(QStringView text, qsizetype at, int base, qsizetype *end)
     return value;
 }
 
+// "&#" and decimal digits, or "&#x" and hex digits, then ";".
+std::optional<char32_t> numericReferenceAt(QStringView text, qsizetype hash, qsizetype *end)
+{
+    const bool hex = hash + 1 < text.size() && (text[hash + 1] == u'x' || text[hash + 1] == u'X');
+    const qsizetype digits = hash + (hex ? 2 : 1);
+    qsizetype at = digits;
+    const char32_t code = numberAt(text, digits, hex ? 16 : 10, &at);
+    const bool character = code > 0 && code < 0x110000 && !(code >= 0xD800 && code <= 0xDFFF);
+    if (at == digits || at >= text.size() || text[at] != u';' || !character)
+        return std::nullopt;
+    *end = at + 1;
+    return code;
+}
+
+// A name of letters and digits that starts with a letter and ends in ";". No
+// known name is longer than `longestName`, so the ";" is looked for first and
+// most "&" of a page are passed over without reading their letters.
+std::optional<char32_t> namedReferenceAt(QStringView text, qsizetype name, qsizetype *end)
+{
+    const QStringView rest = text.sliced(name);
+    const qsizetype length = rest.first(qMin(rest.size(), longestName + 1)).indexOf(u';');
+    if (length < 1 || !(charClass(rest.front()) & Letter))
+        return std::nullopt;
+    quint64 key = 0;
+    for (const QChar c : rest.first(length)) {
+        if (!(charClass(c) & (Letter | Digit)))
+            return std::nullopt;
+        key = addToKey(key, c.unicode());
+    }
+    const std::optional<char32_t> named = namedReference(key);
+    if (named)
+        *end = name + length + 1;
+    return named;
+}
+
 // The character of the reference that starts with the "&" at `amp`, and the
 // index just past its ";"; nothing when it is not well formed or not known.
 std::optional<char32_t> referenceAt(QStringView text, qsizetype amp, qsizetype *end)
 {
-    qsizetype at = amp + 1;
-    if (at < text.size() && text[at] == u'#') {
-        const bool hex = at + 1 < text.size() && (text[at + 1] == u'x' || text[at + 1] == u'X');
-        const qsizetype digits = at + (hex ? 2 : 1);
-        const char32_t code = numberAt(text, digits, hex ? 16 : 10, &at);
-        const bool character = code > 0 && code < 0x110000 && !(code >= 0xD800 && code <= 0xDFFF);
-        if (at == digits || at >= text.size() || text[at] != u';' || !character)
-            return std::nullopt;
-        *end = at + 1;
-        return code;
-    }
-    while (at < text.size() && (isAsciiLetter(text[at]) || digitValue(text[at], 10) >= 0))
-        ++at;
-    if (at == amp + 1 || !isAsciiLetter(text[amp + 1]) || at >= text.size() || text[at] != u';')
-        return std::nullopt;
-    const std::optional<char32_t> named = namedReference(text.mid(amp + 1, at - amp - 1));
-    if (named)
-        *end = at + 1;
-    return named;
+    if (amp + 1 < text.size() && text[amp + 1] == u'#')
+        return numericReferenceAt(text, amp + 1, end);
+    return namedReferenceAt(text, amp + 1, end);
 }
 
-// HTML character references, decoded in one pass from left to right: what a
-// reference yields is never read as the start of another.
-QString decodeReferences(const QString &text)
+// Appends `text` with its HTML character references decoded, in one pass from
+// left to right: what a reference yields is never read as the start of another.
+void appendDecoded(QString &row, QStringView text)
 {
-    QString decoded;
-    decoded.reserve(text.size());
     qsizetype from = 0;
     for (qsizetype amp = text.indexOf(u'&'); amp >= 0; amp = text.indexOf(u'&', from)) {
-        decoded += QStringView(text).mid(from, amp - from);
+        row += text.sliced(from, amp - from);
         qsizetype end = amp + 1;
         if (const std::optional<char32_t> code = referenceAt(text, amp, &end))
-            decoded += QString::fromUcs4(&*code, 1);
+            row += QChar::fromUcs4(*code);
         else
-            decoded += u'&';
+            row += u'&';
         from = end;
     }
-    decoded += QStringView(text).mid(from);
-    return decoded;
+    row += text.sliced(from);
 }
 
 // The fourth marker counted from the one just consumed, or -1 when fewer
@@ -256,19 +316,27 @@ QString readHit(PageRest &rest, qsizetype link, qsizetype *descriptionEnd)
 {
     const qsizetype tagEnd = rest.find(Mark::TagClose, link);
     const qsizetype textEnd = rest.find(Mark::TagOpen, link);
-    const QString title = rest.cut(tagEnd + 1, textEnd - tagEnd - 1);
+    const QStringView title = rest.cut(tagEnd + 1, textEnd - tagEnd - 1);
 
     const qsizetype idStart = link + markerLength;
     const qsizetype idTagEnd = rest.find(Mark::TagClose, idStart);
-    const QString id = rest.cut(idStart, idTagEnd - link - 14);
+    const QStringView id = rest.cut(idStart, idTagEnd - link - 14);
 
     const qsizetype paragraph = rest.find(Mark::Paragraph, idStart);
     const qsizetype paragraphEnd = rest.find(Mark::ParagraphEnd, paragraph + 3);
-    const QString description = rest.cut(paragraph + 3, paragraphEnd - paragraph - 5);
+    const QStringView description = rest.cut(paragraph + 3, paragraphEnd - paragraph - 5);
 
     *descriptionEnd = paragraphEnd;
-    return u'<' + id + QStringLiteral("> ") + decodeReferences(title) + QStringLiteral(": ")
-           + decodeReferences(description);
+    // One allocation per row: decoding never lengthens a part.
+    QString row;
+    row.reserve(id.size() + title.size() + description.size() + 5);
+    row += u'<';
+    row += id;
+    row += u"> ";
+    appendDecoded(row, title);
+    row += u": ";
+    appendDecoded(row, description);
+    return row;
 }
 
 } // namespace
@@ -308,7 +376,7 @@ QStringList parseResultsPage(const QString &page)
 QString videoAddress(const QString &entry)
 {
     const qsizetype idEnd = entry.indexOf(u'>');
-    return external::videoPageAddress(entry.mid(1, idEnd - 1));
+    return external::videoPageAddress(QStringView(entry).mid(1, idEnd - 1));
 }
 
 QString appendAddresses(const QString &field, const QStringList &addresses)

@@ -1,5 +1,5 @@
 // The results page parser on any bytes, read as the search dialog reads
-// wget's output, and the address made of every row it gives.
+// wget's output, and the address made of a row it gives.
 #include "external/externalprograms.h"
 #include "search/resultsparser.h"
 
@@ -12,13 +12,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString page = resultsPageText(
         QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size)));
-    static const QString portal = external::videoPageAddress(QString());
-    for (const QString &entry : parseResultsPage(page)) {
+    const QStringList rows = parseResultsPage(page);
+    for (const QString &entry : rows) {
         // "<", three parts of at most 1000 characters each, "> " and ": ".
         if (!entry.startsWith(u'<') || entry.size() > 3 * 1000 + 5)
             std::abort();
-        if (!videoAddress(entry).startsWith(portal))
-            std::abort();
     }
+    // The address reads a row only up to the "> " after its id, which every
+    // row has, so one row per input is enough; an address for each row was
+    // an eighth of the run time.
+    static const QString portal = external::videoPageAddress(QString());
+    if (!rows.isEmpty() && !videoAddress(rows.constLast()).startsWith(portal))
+        std::abort();
     return 0;
 }

@@ -14,7 +14,8 @@ QString decodedLiterally(const QString &text)
     static const QHash<QString, QString> names{
         {"amp", "&"}, {"lt", "<"}, {"gt", ">"}, {"quot", "\""}, {"apos", "'"}, {"nbsp", u"\u00a0"_qs},
         {"auml", u"ä"_qs}, {"Auml", u"Ä"_qs}, {"ouml", u"ö"_qs}, {"Ouml", u"Ö"_qs},
-        {"aring", u"å"_qs}, {"Aring", u"Å"_qs}, {"ndash", u"–"_qs}, {"euro", u"€"_qs}};
+        {"aring", u"å"_qs}, {"Aring", u"Å"_qs}, {"ndash", u"–"_qs}, {"euro", u"€"_qs},
+        {"thetasym", u"ϑ"_qs}, {"sup2", u"²"_qs}, {"Yuml", u"Ÿ"_qs}};
     static const QRegularExpression reference(
         QStringLiteral("&(?:#([0-9]+)|#[xX]([0-9A-Fa-f]+)|([A-Za-z][A-Za-z0-9]*));"));
     QString decoded;
@@ -113,13 +114,14 @@ void TestResultsParser::pages_data()
         << three + "<a href=\"/video/>X</a><p>k</p>" << QStringList{"<>X</a><p>k</p>> X: k"};
     QTest::newRow("references of each kind")
         << three + link("a&auml;b", "T&ouml;&Ouml; &amp; &#228;&#xE4;&#XC4;&#0000246;")
-               + "<p>&Auml;&amp;auml;&nbsp;&quot;&apos;&lt;b&gt;&aring;&Aring;&ndash;&euro;</p>"
-        << QStringList{u"<a&auml;b> TöÖ & ääÄö: Ä&auml;\u00a0\"'<b>åÅ–€"_qs};
+               + "<p>&Auml;&amp;auml;&nbsp;&quot;&apos;&lt;b&gt;&aring;&Aring;&ndash;&euro;"
+                 "&thetasym;&sup2;&Yuml;&#x1F600;</p>"
+        << QStringList{u"<a&auml;b> TöÖ & ääÄö: Ä&auml;\u00a0\"'<b>åÅ–€ϑ²Ÿ😀"_qs};
     QTest::newRow("references left as written")
         << three + link("1", "&amp tuuli &; &#; &#x; &#xg; &bogus; &AUML; &#0; &#xD800; &#1114112; &")
-               + "<p>S&auml;&auml; &amp; tuuli &&amp;&#99999999999999999999;</p>"
+               + "<p>S&auml;&auml; &amp; tuuli &&amp;&#99999999999999999999;&thetasyma;&2;</p>"
         << QStringList{u"<1> &amp tuuli &; &#; &#x; &#xg; &bogus; &AUML; &#0; &#xD800; &#1114112; &: "
-                       u"Sää & tuuli &&&#99999999999999999999;"_qs};
+                       u"Sää & tuuli &&&#99999999999999999999;&thetasyma;&2;"_qs};
     const QStringList finnishRows{u"<sää-8> Sää ja Öljy: Päivän sää"_qs};
     QTest::newRow("UTF-8 page")
         << hit("s\xc3\xa4\xc3\xa4-8", "S\xc3\xa4\xc3\xa4 ja \xc3\x96ljy", "P\xc3\xa4iv\xc3\xa4n s\xc3\xa4\xc3\xa4")
