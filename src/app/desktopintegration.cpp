@@ -30,8 +30,8 @@ DesktopIntegration::DesktopIntegration(MainWindow *window, QProgressBar *progres
     , progressBar(progressBar)
     , bus(bus)
 {
-    connect(window, &MainWindow::batchStarted, this, &DesktopIntegration::batchStarted);
-    connect(window, &MainWindow::batchEnded, this, &DesktopIntegration::batchEnded);
+    connect(window->batchSignals(), &BatchSignals::started, this, &DesktopIntegration::batchStarted);
+    connect(window->batchSignals(), &BatchSignals::ended, this, &DesktopIntegration::batchEnded);
     connect(progressBar, &QProgressBar::valueChanged, this, &DesktopIntegration::progressChanged);
 }
 

@@ -72,7 +72,7 @@ void MainWindow::startJobs(bool single)
     if (!batch.active()) {
         batch.begin(ui->url->text());
         batchErrors.clear();
-        emit batchStarted();
+        emit batchEvents.started();
         ui->statusbar->setToolTip(QString());
         batchThreads = ui->threadcount->currentText();
         showCount(CountText::Loading);
@@ -192,7 +192,7 @@ void MainWindow::endBatch()
     countText = CountText::None;
     ui->progressBar->setValue(100);
     std::fill(std::begin(slotPercent), std::end(slotPercent), 0);
-    emit batchEnded(ui->statusbar->text());
+    emit batchEvents.ended(ui->statusbar->text());
 }
 
 void MainWindow::updateProgress()

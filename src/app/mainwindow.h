@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/batchqueue.h"
+#include "app/batchsignals.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -23,9 +24,7 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-signals:
-    void batchStarted();
-    void batchEnded(const QString &statusText);
+    BatchSignals *batchSignals() { return &batchEvents; }
 
 public slots:
     void DialogOpen();
@@ -50,6 +49,7 @@ private:
     void endBatch();
 
     BatchQueue batch;
+    BatchSignals batchEvents;
     Ui::MainWindow *ui = nullptr;
     int slotBusy[SlotCount] = {};
     int slotPercent[SlotCount] = {};

@@ -28,6 +28,7 @@ private slots:
     void windowProperties();
     void widgetProperties();
     void objectName();
+    void ownSlotsOnly();
     void tabOrder();
     void initialState();
     void folderChooserIsReused();
@@ -152,6 +153,24 @@ void TestMainWindow::widgetProperties()
     QCOMPARE(status->text(), QStringLiteral("Valmiina lataamaan!"));
 
     QCOMPARE(child<QCheckBox>(window, "checkBox")->checkState(), Qt::Checked);
+}
+
+// The window's own meta-object holds its five slots in their order and
+// nothing else: connections by signature and by index rely on it.
+void TestMainWindow::ownSlotsOnly()
+{
+    const QMetaObject &meta = MainWindow::staticMetaObject;
+    const QList<QByteArray> expected = {"DialogOpen()", "StartProcessing()", "fileSelected(QString)",
+                                        "startSearch()",
+                                        "valueChanged(int,int,int,int,QString)"};
+    QList<QByteArray> own;
+    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
+        QCOMPARE(meta.method(i).methodType(), QMetaMethod::Slot);
+        QCOMPARE(meta.method(i).access(), QMetaMethod::Public);
+        own << meta.method(i).methodSignature();
+    }
+    QCOMPARE(own, expected);
+    QCOMPARE(meta.propertyCount(), meta.propertyOffset());
 }
 
 void TestMainWindow::objectName()
