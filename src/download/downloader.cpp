@@ -53,14 +53,11 @@ downloader::downloader(int ID, int fixMp4, QString pageUrl, QString folder)
     timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, &downloader::pollProcess);
     timer->start(intervals.fetchingFirst);
-    // Started from the event loop, one job per turn: Qt waits for each child
-    // to start its program, and the five starts of a batch in a row would
-    // stall the window. The child gets the program and the environment of
-    // this moment all the same.
+    // The child gets the program and the environment of this moment, though
+    // it starts on a later turn of the event loop.
     process.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
     fetcherPath = QStandardPaths::findExecutable(external::fetcherProgram());
-    waitingStarts().append(this);
-    postNextStart();
+    queueStart();
 }
 
 downloader::~downloader()
@@ -87,6 +84,16 @@ QList<downloader *> &downloader::waitingStarts()
     return jobs;
 }
 
+// Children start from the event loop, one per turn: Qt waits for each child
+// to start its program, and the five starts of a batch, or the five
+// conversions of five fetches that end together, would stall the window.
+void downloader::queueStart()
+{
+    startQueued = true;
+    waitingStarts().append(this);
+    postNextStart();
+}
+
 void downloader::postNextStart()
 {
     static bool posted = false;
@@ -99,15 +106,21 @@ void downloader::postNextStart()
         [] {
             posted = false;
             if (!waitingStarts().isEmpty())
-                waitingStarts().takeFirst()->startFetcher();
+                waitingStarts().takeFirst()->startChild();
             postNextStart();
         },
         Qt::QueuedConnection);
 }
 
-void downloader::startFetcher()
+void downloader::startChild()
 {
-    fetcherStarted = true;
+    startQueued = false;
+    if (phase == 2) {
+        external::startChild(process, external::converterProgram(),
+                             external::converterArguments(finishing::converterFile(fetched()),
+                                                          finishing::converterFile(converted())));
+        return;
+    }
     if (!stagingProblem.isEmpty()) {
         fail(stagingProblem);
         return;
@@ -125,7 +138,7 @@ void downloader::wake()
 
 void downloader::pollProcess()
 {
-    if (ended || !fetcherStarted)
+    if (ended || startQueued)
         return;
     if (process.state() != QProcess::NotRunning) {
         readOutput();
@@ -224,13 +237,10 @@ void downloader::beginFinishing()
     phase = 2;
     metCarriageReturn = false;
     target = TargetNames::claim(folder, finishing::diskName(text.baseName));
-    if (fixMp4) {
-        external::startChild(process, external::converterProgram(),
-                             external::converterArguments(finishing::converterFile(fetched()),
-                                                          finishing::converterFile(converted())));
-    } else {
+    if (fixMp4)
+        queueStart();
+    else
         startPlacing(fetched());
-    }
 }
 
 void downloader::endConverting()

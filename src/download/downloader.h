@@ -50,7 +50,8 @@ private:
                         const QString &stem, bool converted);
     static QList<downloader *> &waitingStarts();
     static void postNextStart();
-    void startFetcher();
+    void queueStart();
+    void startChild();
     void wake();
     void readOutput();
     void readFlood();
@@ -83,7 +84,7 @@ private:
     bool startFailed = false;
     bool metCarriageReturn = false;
     bool ended = false;
-    bool fetcherStarted = false;
+    bool startQueued = false; // waiting for its turn to start a child
     // Flushing and renaming run on a worker thread: flushing a large file to
     // a slow disk would otherwise stop the window for seconds.
     std::future<Placed> placement;
