@@ -9,8 +9,10 @@
 //
 // The longest stall is split into the time the window's thread ran, the time
 // it was ready but waited for a core, and the rest, when it was blocked in a
-// system call (a process start, a file removal). The stall ticks cost CPU of
-// their own; they are measured alone first and taken out of the CPU share.
+// system call (a process start, a file removal). The same ticks run in an
+// idle loop beside the shell's batch, for the stalls the loaded machine makes
+// by itself. The stall ticks cost CPU of their own; they are measured alone
+// first and taken out of the CPU share.
 //
 //   bench_batch_vs_shell [--videos N] [--seconds S] [--rounds R] [--pace full|real|both] [--no-ticks]
 //
@@ -28,6 +30,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
@@ -240,7 +243,6 @@ struct Run
     double seconds = 0;
     int saved = 0;
     QString problem;
-    // The window's run only.
     Stall stall;
     int stallsOverTarget = 0;
     double cpuPercent = 0;
@@ -261,11 +263,20 @@ Run runShell(const QTemporaryDir &work, const QString &fetcher, const Options &o
     shell.setWorkingDirectory(folder);
     shell.setStandardOutputFile(QProcess::nullDevice());
     shell.setStandardErrorFile(work.filePath(name + QStringLiteral(".log")));
-    QElapsedTimer clock;
-    clock.start();
+    QEventLoop loop;
+    QObject::connect(&shell, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&shell, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+    // The same ticks in an idle loop beside the shell's batch: the stalls the
+    // machine makes by itself under that load, to set the window's against.
+    StallWatch watch;
+    watch.start(options.ticks);
     shell.start(QStringLiteral("bash"), {script.fileName()});
-    shell.waitForFinished(-1);
-    run.seconds = clock.nsecsElapsed() / 1e9;
+    if (shell.waitForStarted(-1))
+        loop.exec();
+    run.seconds = watch.elapsedNs() / 1e9;
+    watch.stop();
+    run.stall = watch.longest;
+    run.stallsOverTarget = watch.overTarget;
     run.saved = savedVideos(folder);
     return run;
 }
@@ -365,7 +376,8 @@ void printRound(QTextStream &out, const QString &pace, int round, const Run &she
     out << "; longest stall " << stall.ms << " ms (ending " << stall.endMs << " ms after the press; "
         << figure(stall.ranMs, 1) << " ms on a core, " << figure(stall.waitedMs, 1) << " ms waiting for one, "
         << figure(qMax(0.0, stall.ms - stall.ranMs - stall.waitedMs), 1) << " ms blocked), "
-        << window.stallsOverTarget << " gaps >= " << StallTargetMs << " ms; program CPU "
+        << window.stallsOverTarget << " gaps >= " << StallTargetMs << " ms (an idle loop beside the shell: "
+        << shell.stall.ms << " ms, " << shell.stallsOverTarget << " gaps); program CPU "
         << figure(window.cpuPercent - ticks, 2) << " % of a core (" << figure(window.cpuPercent, 2)
         << " % with the ticks); saved " << shell.saved << '+' << window.saved << '/' << videos << ' '
         << window.problem << Qt::endl;
@@ -381,6 +393,7 @@ bool runPace(QTextStream &out, const QTemporaryDir &work, const QString &fetcher
     PortalRun::setFastPace(full);
     QList<double> ratios;
     qint64 stall = 0;
+    qint64 idleStall = 0;
     double cpu = 0;
     bool whole = true;
     for (int round = 0; round < options.rounds; ++round) {
@@ -393,6 +406,7 @@ bool runPace(QTextStream &out, const QTemporaryDir &work, const QString &fetcher
             shell = runShell(work, fetcher, options, stem + QStringLiteral("shell"));
         ratios << window.seconds / shell.seconds;
         stall = qMax(stall, window.stall.ms);
+        idleStall = qMax(idleStall, shell.stall.ms);
         cpu = qMax(cpu, window.cpuPercent - ticks);
         whole = whole && shell.saved == options.videos && window.saved == options.videos
                 && window.problem.isEmpty();
@@ -401,7 +415,8 @@ bool runPace(QTextStream &out, const QTemporaryDir &work, const QString &fetcher
     out << paceName << ": median ratio " << figure(median(ratios), 3) << " (target <= "
         << figure(full ? 1.03 : 1.02, 2) << "), ";
     if (options.ticks)
-        out << "longest stall " << stall << " ms (target < " << StallTargetMs << "), ";
+        out << "longest stall " << stall << " ms (target < " << StallTargetMs << "; an idle loop's "
+            << idleStall << " ms), ";
     out << "highest program CPU " << figure(cpu, 2) << " % (target < 1)" << Qt::endl;
     return whole;
 }
