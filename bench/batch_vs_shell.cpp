@@ -15,12 +15,15 @@
 // first and taken out of the CPU share.
 //
 //   bench_batch_vs_shell [--videos N] [--seconds S] [--rounds R] [--pace full|real|both] [--no-ticks]
+//                        [--copy]
 //
 // --no-ticks leaves the stall ticks out, for a CPU share free of their cost.
+// --copy turns the repair off: the fetched file itself becomes the video, and
+// the shell moves it where the window places it.
 //
-// Defaults: 10 videos of 12 s, one round, both paces. The portal runs on the
-// ports this build was configured with, with a catalogue of its own. One
-// unmeasured batch by the shell warms the caches first.
+// Defaults: 10 videos of 12 s, one round, both paces, repair on. The portal
+// runs on the ports this build was configured with, with a catalogue of its
+// own. One unmeasured batch by the shell warms the caches first.
 
 #include "download/finishing.h"
 #include "external/externalprograms.h"
@@ -62,6 +65,7 @@ struct Options
     int rounds = 1;
     QStringList paces{QStringLiteral("full"), QStringLiteral("real")};
     bool ticks = true;
+    bool repair = true;
 };
 
 Options readOptions(const QStringList &arguments)
@@ -79,6 +83,7 @@ Options readOptions(const QStringList &arguments)
     options.seconds = positive(QStringLiteral("--seconds"), options.seconds);
     options.rounds = positive(QStringLiteral("--rounds"), options.rounds);
     options.ticks = !arguments.contains(QStringLiteral("--no-ticks"));
+    options.repair = !arguments.contains(QStringLiteral("--copy"));
     if (const QString pace = value(QStringLiteral("--pace")); pace == u"full" || pace == u"real")
         options.paces = QStringList{pace};
     return options;
@@ -136,14 +141,16 @@ QByteArray shellScript(const QString &fetcher, const Options &options)
         const QString flv = title(i) + QStringLiteral(".flv");
         const QString mp4 = title(i) + QStringLiteral(".mp4");
         jobs << QStringLiteral("video%1").arg(i);
+        const QString finish =
+            options.repair ? commandLine(external::converterProgram(),
+                                         external::converterArguments(finishing::converterFile(flv),
+                                                                      finishing::converterFile(mp4)))
+                                 + QStringLiteral(" 2>converter.log && mv -n -- %1 ../..").arg(quoted(mp4))
+                           : QStringLiteral("mv -n -- %1 ../../%2").arg(quoted(flv), quoted(mp4));
         script += jobs.last() + QStringLiteral("() {\n    mkdir -p %1 && cd %1 &&\n    ").arg(quoted(stage))
                   + commandLine(fetcher, external::fetcherArguments(address(i)))
-                  + QStringLiteral(" 2>fetcher.log &&\n    ")
-                  + commandLine(external::converterProgram(),
-                                external::converterArguments(finishing::converterFile(flv),
-                                                             finishing::converterFile(mp4)))
-                  + QStringLiteral(" 2>converter.log &&\n    mv -n -- %1 ../.. && cd ../.. && rm -r %2\n}\n")
-                        .arg(quoted(mp4), quoted(stage));
+                  + QStringLiteral(" 2>fetcher.log &&\n    ") + finish
+                  + QStringLiteral(" &&\n    cd ../.. && rm -r %1\n}\n").arg(quoted(stage));
     }
     script += QStringLiteral("running=0\nfor job in %1; do\n"
                              "    if ((running == %2)); then wait -n; ((running--)); fi\n"
@@ -338,7 +345,7 @@ Run runWindow(const QTemporaryDir &work, const Options &options, const QString &
     QTimer::singleShot(0, [&] {
         cpuBefore = cpuSeconds();
         watch.start(options.ticks);
-        driver.startBatch(addresses.join(u';'), folder, Slots, true);
+        driver.startBatch(addresses.join(u';'), folder, Slots, options.repair);
     });
     QCoreApplication::exec();
     watch.stop();
@@ -444,7 +451,8 @@ int main(int argc, char **argv)
     }
     const QString fetcher = QStandardPaths::findExecutable(external::fetcherProgram());
     out << options.videos << " videos of " << options.seconds << " s, " << Slots
-        << " at once, repair on; fetcher " << fetcher << "; folders in " << work.path() << Qt::endl;
+        << " at once, repair " << (options.repair ? "on" : "off") << "; fetcher " << fetcher
+        << "; folders in " << work.path() << Qt::endl;
     runShell(work, fetcher, options, QStringLiteral("warm-up"));
     const double ticks = options.ticks ? tickPercent() : 0;
     if (options.ticks)
