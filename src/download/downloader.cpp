@@ -8,9 +8,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QThread>
 #include <QTimer>
 
 #include <chrono>
+#include <memory>
 
 downloader::Intervals downloader::intervals;
 
@@ -65,6 +67,9 @@ downloader::~downloader()
     // A job deleted while its child runs ends the child; a partial fetched
     // file stays for a later try, a half-converted file goes.
     waitingStarts().removeAll(this);
+    // A child being started is the starter thread's until it is handed back.
+    if (startInFlight.valid())
+        startInFlight.wait();
     process.disconnect(this);
     if (process.state() != QProcess::NotRunning) {
         process.kill();
@@ -114,19 +119,68 @@ void downloader::postNextStart()
 
 void downloader::startChild()
 {
-    startQueued = false;
     if (phase == 2) {
-        external::startChild(process, external::converterProgram(),
-                             external::converterArguments(finishing::converterFile(fetched()),
-                                                          finishing::converterFile(converted())));
+        startOffThread(external::converterProgram(),
+                       external::converterArguments(finishing::converterFile(fetched()),
+                                                    finishing::converterFile(converted())));
         return;
     }
     if (!stagingProblem.isEmpty()) {
+        startQueued = false;
         fail(stagingProblem);
         return;
     }
-    external::startChild(process, fetcherPath.isEmpty() ? external::fetcherProgram() : fetcherPath,
-                         external::fetcherArguments(pageUrl));
+    startOffThread(fetcherPath.isEmpty() ? external::fetcherProgram() : fetcherPath,
+                   external::fetcherArguments(pageUrl));
+}
+
+// Qt keeps the thread that starts a child suspended from the fork until the
+// child's exec, up to 12 ms on a loaded machine; that thread is not the
+// window's. A child started with a parent-death signal gets it when the
+// thread that started it ends, so this one lives as long as the application.
+QThread *downloader::starterThread()
+{
+    static QThread *starter = nullptr;
+    if (!starter) {
+        starter = new QThread;
+        starter->setObjectName(QStringLiteral("child starter"));
+        starter->start();
+        qAddPostRoutine([] {
+            starter->quit();
+            starter->wait();
+            delete starter;
+            starter = nullptr;
+        });
+    }
+    return starter;
+}
+
+// The process object goes to the starter thread, is started there and comes
+// back; the job is not polled in between.
+void downloader::startOffThread(const QString &program, const QStringList &arguments)
+{
+    auto started = std::make_shared<std::promise<void>>();
+    startInFlight = started->get_future();
+    QThread *const home = thread();
+    process.moveToThread(starterThread());
+    QMetaObject::invokeMethod(
+        &process,
+        [this, home, program, arguments, started] {
+            external::startChild(process, program, arguments);
+            process.moveToThread(home);
+            QMetaObject::invokeMethod(this, &downloader::childStarted, Qt::QueuedConnection);
+            started->set_value();
+        },
+        Qt::QueuedConnection);
+}
+
+// A child that ended, or failed to start, while it was away is acted on now.
+void downloader::childStarted()
+{
+    startInFlight.get();
+    startQueued = false;
+    if (process.state() == QProcess::NotRunning)
+        pollProcess();
 }
 
 // A child's end, or the end of the placing, is acted on without waiting for a

@@ -10,6 +10,7 @@
 
 #include <future>
 
+class QThread;
 class QTimer;
 
 // One video's download: runs the stream fetcher in a staging folder of its
@@ -33,6 +34,10 @@ public:
     downloader(int ID, int fixMp4, QString pageUrl, QString folder);
     ~downloader() override;
 
+    // The thread children are started from, made on first use; it lives as
+    // long as the application.
+    static QThread *starterThread();
+
 signals:
     void valueChanged(int ID, int percent1, int percent2, int err, QString errmsg);
 
@@ -52,6 +57,8 @@ private:
     static void postNextStart();
     void queueStart();
     void startChild();
+    void startOffThread(const QString &program, const QStringList &arguments);
+    void childStarted();
     void wake();
     void readOutput();
     void readFlood();
@@ -88,4 +95,5 @@ private:
     // Flushing and renaming run on a worker thread: flushing a large file to
     // a slow disk would otherwise stop the window for seconds.
     std::future<Placed> placement;
+    std::future<void> startInFlight;
 };
