@@ -89,9 +89,9 @@ QList<downloader *> &downloader::waitingStarts()
     return jobs;
 }
 
-// Children start from the event loop, one per turn: Qt waits for each child
-// to start its program, and the five starts of a batch, or the five
-// conversions of five fetches that end together, would stall the window.
+// Children start one at a time, from the event loop: the five starts of a
+// batch, or the five conversions of five fetches that end together, are
+// spread over as many turns and never pile up in one.
 void downloader::queueStart()
 {
     startQueued = true;
