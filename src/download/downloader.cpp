@@ -56,17 +56,16 @@ downloader::downloader(int ID, int fixMp4, QString pageUrl, QString folder)
     connect(timer, &QTimer::timeout, this, &downloader::pollProcess);
     timer->start(intervals.fetchingFirst);
     // The child gets the program and the environment of this moment, though
-    // it starts on a later turn of the event loop.
+    // it starts from the event loop: a job never reports inside its creation.
     process.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
     fetcherPath = QStandardPaths::findExecutable(external::fetcherProgram());
-    queueStart();
+    QMetaObject::invokeMethod(this, &downloader::startChild, Qt::QueuedConnection);
 }
 
 downloader::~downloader()
 {
     // A job deleted while its child runs ends the child; a partial fetched
     // file stays for a later try, a half-converted file goes.
-    waitingStarts().removeAll(this);
     // A child being started is the starter thread's until it is handed back.
     if (startInFlight.valid())
         startInFlight.wait();
@@ -83,40 +82,6 @@ downloader::~downloader()
         TargetNames::release(target);
 }
 
-QList<downloader *> &downloader::waitingStarts()
-{
-    static QList<downloader *> jobs;
-    return jobs;
-}
-
-// Children start one at a time, from the event loop: the five starts of a
-// batch, or the five conversions of five fetches that end together, are
-// spread over as many turns and never pile up in one.
-void downloader::queueStart()
-{
-    startQueued = true;
-    waitingStarts().append(this);
-    postNextStart();
-}
-
-void downloader::postNextStart()
-{
-    static bool posted = false;
-    if (posted || waitingStarts().isEmpty())
-        return;
-    posted = true;
-    // What is posted while the event loop delivers posted calls waits for its next turn.
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [] {
-            posted = false;
-            if (!waitingStarts().isEmpty())
-                waitingStarts().takeFirst()->startChild();
-            postNextStart();
-        },
-        Qt::QueuedConnection);
-}
-
 void downloader::startChild()
 {
     if (phase == 2) {
@@ -126,7 +91,6 @@ void downloader::startChild()
         return;
     }
     if (!stagingProblem.isEmpty()) {
-        startQueued = false;
         fail(stagingProblem);
         return;
     }
@@ -156,9 +120,11 @@ QThread *downloader::starterThread()
 }
 
 // The process object goes to the starter thread, is started there and comes
-// back; the job is not polled in between.
+// back; the job is not polled in between. Starts asked for together wait
+// their turn there, not in the window.
 void downloader::startOffThread(const QString &program, const QStringList &arguments)
 {
+    awaitingChild = true;
     auto started = std::make_shared<std::promise<void>>();
     startInFlight = started->get_future();
     QThread *const home = thread();
@@ -178,7 +144,7 @@ void downloader::startOffThread(const QString &program, const QStringList &argum
 void downloader::childStarted()
 {
     startInFlight.get();
-    startQueued = false;
+    awaitingChild = false;
     if (process.state() == QProcess::NotRunning)
         pollProcess();
 }
@@ -192,7 +158,7 @@ void downloader::wake()
 
 void downloader::pollProcess()
 {
-    if (ended || startQueued)
+    if (ended || awaitingChild)
         return;
     if (process.state() != QProcess::NotRunning) {
         readOutput();
@@ -292,7 +258,7 @@ void downloader::beginFinishing()
     metCarriageReturn = false;
     target = TargetNames::claim(folder, finishing::diskName(text.baseName));
     if (fixMp4)
-        queueStart();
+        startChild();
     else
         startPlacing(fetched());
 }

@@ -3,7 +3,6 @@
 #include "download/outputparser.h"
 #include "download/stagingfolder.h"
 
-#include <QList>
 #include <QObject>
 #include <QProcess>
 #include <QString>
@@ -53,9 +52,6 @@ private:
 
     static Placed place(const QString &source, const QString &fetched, QString target,
                         const QString &stem, bool converted);
-    static QList<downloader *> &waitingStarts();
-    static void postNextStart();
-    void queueStart();
     void startChild();
     void startOffThread(const QString &program, const QStringList &arguments);
     void childStarted();
@@ -91,7 +87,7 @@ private:
     bool startFailed = false;
     bool metCarriageReturn = false;
     bool ended = false;
-    bool startQueued = false; // waiting for its turn to start a child
+    bool awaitingChild = true; // until the child asked for is started
     // Flushing and renaming run on a worker thread: flushing a large file to
     // a slow disk would otherwise stop the window for seconds.
     std::future<Placed> placement;

@@ -86,10 +86,10 @@ void runAsChild(QProcess &process)
 
 // The starting thread is suspended from the fork until the child's exec; a
 // child that lowered its own priority before its exec could keep it waiting
-// for a core, so the priority is lowered from here, after the exec. At niceness 5 the
-// window still waited up to 40 ms for a core beside five conversions; at 10
-// a child keeps a tenth of a core against a busy program of the user's, far
-// more than a stream or a copy needs.
+// for a core, so the priority is lowered from here, after the exec. At
+// niceness 5 the window still waited up to 40 ms for a core beside five
+// conversions; at 10 a child keeps a tenth of a core against a busy program
+// of the user's, far more than a stream or a copy needs.
 void startChild(QProcess &process, const QString &program, const QStringList &arguments)
 {
     constexpr int childNiceness = 10;
