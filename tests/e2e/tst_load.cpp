@@ -64,8 +64,9 @@ void LoadTest::twelveThroughFiveSlots()
 
     WindowDriver driver;
     // Counted with the window up: the session bus's thread and the thread
-    // children start from live as long as the process.
-    // Waited for without running the event loop, which starts threads of its own.
+    // children start from live as long as the process. The latter's event
+    // dispatcher is waited for without running the event loop, which starts
+    // threads of its own.
     QThread *const starter = downloader::starterThread();
     for (QDeadlineTimer deadline(Patience); !starter->eventDispatcher() && !deadline.hasExpired();)
         QThread::yieldCurrentThread();
