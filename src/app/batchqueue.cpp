@@ -90,12 +90,11 @@ QString BatchQueue::retryField(const QString &field) const
         return field;
     // The field still begins with the last address, which its take left
     // there, unless the user changed it; all else in it is the user's.
-    QString added = !more && field.startsWith(lastLeft) ? field.mid(lastLeft.size()) : field;
-    added = added.trimmed();
+    QString added = (!more && field.startsWith(lastLeft) ? field.mid(lastLeft.size()) : field).trimmed();
     if (added.startsWith(u';'))
-        added.remove(0, 1);
+        added = added.mid(1).trimmed();
     QStringList kept = failedAddresses.values();
-    if (!added.trimmed().isEmpty())
+    if (!added.isEmpty())
         kept << added;
     return kept.join(u';');
 }
