@@ -330,7 +330,6 @@ void TestBatch::longQueue()
     QStringList list;
     for (int i = 0; i < 400; ++i)
         list << QStringLiteral("http://portal.example/video/%1").arg(i);
-    const QStringList pasted{QStringLiteral("x1"), QStringLiteral("x2")};
     QStringList expected = list;
     BatchQueue queue;
     QString field = list.join(u';');
