@@ -5,9 +5,10 @@
 // longest event loop stall while the batch runs (a 2 ms timer; target under
 // 16 ms), and the heap in use before the list is put in the field and after
 // the batch (target: back where it started, see below). The longest stall is split into
-// the time the window's thread ran and the time it was ready but waited for
-// a core, which a machine busy with other work makes; the longest time on a
-// core between two ticks is the window's own work alone.
+// the time the window's thread ran, the time it was ready but waited for a
+// core, which a machine busy with other work makes, and the rest, when it was
+// blocked in a system call; the longest time on a core between two ticks is
+// the window's own work alone.
 //
 //   bench_long_list [--lengths 100,1000,10000] [--rounds 3]
 //
@@ -186,7 +187,9 @@ void printRun(QTextStream &out, const Run &run)
     out << run.addresses << " addresses: " << figure(run.seconds, 2) << " s, " << figure(perAddressMs(run), 3)
         << " ms per address; longest stall " << run.longestStallMs << " ms (ending " << run.stallEndMs
         << " ms after the press; " << figure(run.stallRanMs, 1) << " ms on a core, "
-        << figure(run.stallWaitedMs, 1) << " ms waiting for one), " << run.stallsOverTarget << " gaps >= "
+        << figure(run.stallWaitedMs, 1) << " ms waiting for one, "
+        << figure(qMax(0.0, run.longestStallMs - run.stallRanMs - run.stallWaitedMs), 1)
+        << " ms blocked), " << run.stallsOverTarget << " gaps >= "
         << StallTargetMs << " ms, at most " << figure(run.longestRanMs, 1)
         << " ms on a core between two ticks; heap " << run.heapBefore / 1024 << " KiB before, "
         << run.heapAfter / 1024 << " KiB after; the list put in the field in " << figure(run.pasteMs, 1)
