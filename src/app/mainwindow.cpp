@@ -1,8 +1,8 @@
 #include "app/mainwindow.h"
 
-#include "app/clippedtexts.h"
 #include "app/desktopintegration.h"
 #include "download/downloader.h"
+#include "forms/formfit.h"
 #include "search/searchwindow.h"
 #include "ui_mainwindow.h"
 
@@ -22,7 +22,7 @@ MainWindow::MainWindow(QWidget *parent)
     for (int count = 1; count <= SlotCount; ++count)
         ui->threadcount->addItem(QString::number(count));
     connect(ui->url, &QLineEdit::textChanged, this, &MainWindow::queueEdited);
-    showClippedTextsInToolTips(ui->centralWidget);
+    formfit::fitToFont(this, ui->centralWidget);
     new DesktopIntegration(this, ui->progressBar);
 }
 
