@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include "app/accessiblecombobox.h"
 #include "app/desktopintegration.h"
 #include "download/downloader.h"
 #include "forms/formfit.h"
@@ -15,6 +16,7 @@ MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
 {
+    AccessibleComboBox::install();
     ui->setupUi(this);
     ui->progressBar->setRange(0, 100);
     ui->progressBar->setValue(0);
