@@ -364,6 +364,7 @@ void TestPackage::packageDependencies_data()
     for (const char *name : {"libqt6core6", "libqt6gui6", "libqt6widgets6", "qt6-qpa-plugins",
                              "qt6-translations-l10n", "ffmpeg", "wget", "rtmpdump"})
         QTest::newRow(name) << QStringLiteral("Depends") << QString::fromLatin1(name);
+    QTest::newRow("qt6-wayland") << QStringLiteral("Recommends") << QStringLiteral("qt6-wayland");
 }
 
 void TestPackage::packageDependencies()
