@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 #include "external/externalprograms.h"
+#include "forms/formfit.h"
 #include "search/searchwindow.h"
 #include "ui_mainwindow.h"
 
@@ -21,6 +22,8 @@
 #include <QTest>
 #include <QToolButton>
 
+Q_DECLARE_METATYPE(formfit::TextRoom)
+
 class TestMainWindow : public QObject
 {
     Q_OBJECT
@@ -40,6 +43,10 @@ private slots:
     void folderChooserIsReused();
     void folderChooserFillsField();
     void folderChooserCancelKeepsField();
+    void fitFactor_data();
+    void fitFactor();
+    void scaledEdges_data();
+    void scaledEdges();
     void formsFitFont_data();
     void formsFitFont();
 
@@ -347,6 +354,54 @@ void TestMainWindow::folderChooserCancelKeepsField()
     dialog->reject();
     QVERIFY(!dialog->isVisible());
     QCOMPARE(child<QLineEdit>(window, "outputfile")->text(), QStringLiteral("/tmp/ennen"));
+}
+
+void TestMainWindow::fitFactor_data()
+{
+    using Room = formfit::TextRoom;
+    QTest::addColumn<QList<Room>>("texts");
+    QTest::addColumn<double>("factor");
+
+    QTest::newRow("no texts") << QList<Room>{} << 1.0;
+    QTest::newRow("all fit, never shrunk")
+        << QList<Room>{{QSize(100, 16), QSize(50, 8)}, {QSize(30, 20), QSize(30, 20)}} << 1.0;
+    QTest::newRow("too wide") << QList<Room>{{QSize(100, 16), QSize(150, 10)}} << 1.5;
+    QTest::newRow("too low") << QList<Room>{{QSize(100, 16), QSize(10, 20)}} << 1.25;
+    QTest::newRow("the neediest decides")
+        << QList<Room>{{QSize(100, 16), QSize(120, 16)}, {QSize(40, 20), QSize(60, 10)},
+                       {QSize(300, 20), QSize(10, 10)}}
+        << 1.5;
+    QTest::newRow("nothing drawn needs nothing") << QList<Room>{{QSize(0, 0), QSize(5, 5)}} << 1.0;
+}
+
+void TestMainWindow::fitFactor()
+{
+    QFETCH(QList<formfit::TextRoom>, texts);
+    QFETCH(double, factor);
+
+    QCOMPARE(formfit::factor(texts), factor);
+}
+
+void TestMainWindow::scaledEdges_data()
+{
+    QTest::addColumn<QRect>("drawn");
+    QTest::addColumn<double>("factor");
+    QTest::addColumn<QRect>("shown");
+
+    QTest::newRow("factor 1 keeps every pixel") << QRect(280, 170, 91, 20) << 1.0 << QRect(280, 170, 91, 20);
+    QTest::newRow("whole pixels") << QRect(10, 20, 331, 20) << 2.0 << QRect(20, 40, 662, 40);
+    // 220 and 241 times the factor round up and down: the line still ends on the window's edge.
+    QTest::newRow("status line stays on the bottom edge")
+        << QRect(0, 220, 381, 21) << 666.0 / 382 << QRect(0, 384, 664, 36);
+}
+
+void TestMainWindow::scaledEdges()
+{
+    QFETCH(QRect, drawn);
+    QFETCH(double, factor);
+    QFETCH(QRect, shown);
+
+    QCOMPARE(formfit::scaled(drawn, factor), shown);
 }
 
 void TestMainWindow::formsFitFont_data()

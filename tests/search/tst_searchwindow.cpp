@@ -8,6 +8,7 @@
 #include "loopbackhttpserver.h"
 
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -320,8 +321,9 @@ void TestSearchWindow::twoSearchesTwoDialogs()
                               childTimeout);
 }
 
-// With Qt's catalogue loaded, as the program loads it, the buttons Qt names
-// itself are Finnish while the form's own texts stay as they are.
+// With Qt's catalogue loaded, as the program loads it, what Qt names itself
+// (the dialog's buttons, the folder chooser, a line edit's menu) is Finnish,
+// while the forms' own texts stay as they are.
 void TestSearchWindow::toolkitSpeaksFinnish()
 {
     QTranslator *finnish = loadToolkitFinnish(*QCoreApplication::instance());
@@ -330,12 +332,16 @@ void TestSearchWindow::toolkitSpeaksFinnish()
     searchWindow dialog(nullptr, QString(), &url);
     MainWindow window;
     QScopedPointer<QMenu> menu(url.createStandardContextMenu());
+    window.DialogOpen();
+    auto *chooser = window.findChild<QFileDialog *>()->findChild<QDialogButtonBox *>();
     QCoreApplication::removeTranslator(finnish);
     delete finnish;
 
     auto *buttons = dialog.findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
     QCOMPARE(buttons->button(QDialogButtonBox::Ok)->text(), QStringLiteral("OK"));
     QCOMPARE(buttons->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Peru"));
+    QCOMPARE(chooser->button(QDialogButtonBox::Open)->text(), QStringLiteral("&Valitse"));
+    QCOMPARE(chooser->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Peru"));
     QVERIFY2(menu->actions().first()->text().startsWith(QLatin1String("&Kumoa")),
              qPrintable(menu->actions().first()->text()));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Haku lumorasta"));
