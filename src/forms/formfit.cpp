@@ -177,7 +177,10 @@ QList<TextRoom> textRooms(const QWidget *form)
 
 double fitToFont(QWidget *window, QWidget *form)
 {
-    const double grow = factor(textRooms(form));
+    double grow = factor(textRooms(form));
+    // A hair above the exact ratio, so that its rounding error cannot cost a text its last pixel.
+    if (grow > 1.0)
+        grow *= 1.0 + 1e-9;
     for (QWidget *widget : form->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
         widget->setGeometry(scaled(widget->geometry(), grow));
     window->resize(scaled(window->size(), grow));
