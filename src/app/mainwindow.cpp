@@ -1,8 +1,9 @@
 #include "app/mainwindow.h"
 
-#include "app/clippedtexts.h"
+#include "app/accessiblecombobox.h"
 #include "app/desktopintegration.h"
 #include "download/downloader.h"
+#include "forms/formfit.h"
 #include "search/searchwindow.h"
 #include "ui_mainwindow.h"
 
@@ -15,6 +16,7 @@ MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
 {
+    AccessibleComboBox::install();
     ui->setupUi(this);
     ui->progressBar->setRange(0, 100);
     ui->progressBar->setValue(0);
@@ -22,7 +24,7 @@ MainWindow::MainWindow(QWidget *parent)
     for (int count = 1; count <= SlotCount; ++count)
         ui->threadcount->addItem(QString::number(count));
     connect(ui->url, &QLineEdit::textChanged, this, &MainWindow::queueEdited);
-    showClippedTextsInToolTips(ui->centralWidget);
+    formfit::fitToFont(this, ui->centralWidget);
     new DesktopIntegration(this, ui->progressBar);
 }
 

@@ -1,6 +1,7 @@
 #include "search/searchwindow.h"
 
 #include "external/externalprograms.h"
+#include "forms/formfit.h"
 #include "ui_searchwindow.h"
 
 #include <QEvent>
@@ -14,6 +15,7 @@ searchWindow::searchWindow(QWidget *parent, QString searchWord, QLineEdit *urlFi
     , urlField(urlField)
 {
     ui->setupUi(this);
+    formfit::fitToFont(this, this);
     this->searchWord = searchWord;
     timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, &searchWindow::pollProcess);

@@ -1,4 +1,6 @@
 #include "app/mainwindow.h"
+#include "app/toolkitfinnish.h"
+#include "external/buildconfig.h"
 #include "external/externalprograms.h"
 #include "search/searchwindow.h"
 
@@ -6,13 +8,17 @@
 #include "loopbackhttpserver.h"
 
 #include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 
 namespace {
 
@@ -88,6 +94,7 @@ private slots:
     void handBack_data();
     void handBack();
     void twoSearchesTwoDialogs();
+    void toolkitSpeaksFinnish();
 
 private:
     const QUrl portal{external::portalUrl()};
@@ -312,6 +319,37 @@ void TestSearchWindow::twoSearchesTwoDialogs()
     QTRY_COMPARE_WITH_TIMEOUT(rows(listOf(dialogs.at(1))),
                               QStringList({"<61> Jakso 61: Kuvaus 61", "<62> Jakso 62: Kuvaus 62"}),
                               childTimeout);
+}
+
+// With Qt's catalogue loaded, as the program loads it, what Qt names itself
+// (the dialog's buttons, the folder chooser, a line edit's menu) is Finnish,
+// while the forms' own texts stay as they are.
+void TestSearchWindow::toolkitSpeaksFinnish()
+{
+    QTranslator *finnish = loadToolkitFinnish(*QCoreApplication::instance());
+    QVERIFY2(finnish, "Qt's catalogue qtbase_fi.qm is missing (Debian package qt6-translations-l10n)");
+    QLineEdit url;
+    searchWindow dialog(nullptr, QString(), &url);
+    MainWindow window;
+    QScopedPointer<QMenu> menu(url.createStandardContextMenu());
+    window.DialogOpen();
+    auto *chooser = window.findChild<QFileDialog *>()->findChild<QDialogButtonBox *>();
+    QCoreApplication::removeTranslator(finnish);
+    delete finnish;
+
+    auto *buttons = dialog.findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
+    QCOMPARE(buttons->button(QDialogButtonBox::Ok)->text(), QStringLiteral("OK"));
+    QCOMPARE(buttons->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Peru"));
+    QCOMPARE(chooser->button(QDialogButtonBox::Open)->text(), QStringLiteral("&Valitse"));
+    QCOMPARE(chooser->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Peru"));
+    QVERIFY2(menu->actions().first()->text().startsWith(QLatin1String("&Kumoa")),
+             qPrintable(menu->actions().first()->text()));
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Haku lumorasta"));
+    QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("label"))->text(),
+             QStringLiteral("Löytyi seuraavat tiedot"));
+    QCOMPARE(window.windowTitle(), QStringLiteral("ZVB lumora downloader v" LUMORA_VERSION));
+    QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("pushButton"))->text(),
+             QStringLiteral("Tallenna"));
 }
 
 QTEST_MAIN(TestSearchWindow)
