@@ -23,7 +23,7 @@ void check(bool condition)
 
 void checkEndTest(const outputparser::State &state)
 {
-    const QString error = outputparser::endTest(state.output);
+    const QString error = outputparser::endTest(state);
     check(error.isNull() || error.startsWith(QLatin1String("ERROR")));
 }
 
