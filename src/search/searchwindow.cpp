@@ -32,9 +32,14 @@ searchWindow::searchWindow(QWidget *parent, QString searchWord, QLineEdit *urlFi
 
 searchWindow::~searchWindow()
 {
-    // A child still running is ended by the process object's destructor, which
-    // reports its end; the form is gone by then.
+    // A child still running, or killed when the dialog was closed and not yet
+    // reaped, is ended here without a report: the form is gone by then. A
+    // killed wget ends at once.
     process.disconnect(this);
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished();
+    }
     delete ui;
     delete timer;
 }
