@@ -64,6 +64,8 @@ void MainWindow::StartProcessing()
 void MainWindow::startSearch()
 {
     searchDialog = new searchWindow(this, ui->searchword->text(), ui->url);
+    // A closed dialog has stopped its search; the ones still open stay.
+    connect(searchDialog, &QDialog::finished, searchDialog, &QObject::deleteLater);
     searchDialog->show();
     searchDialog->runSearch();
 }

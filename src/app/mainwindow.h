@@ -4,6 +4,7 @@
 #include "app/batchsignals.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -54,7 +55,7 @@ private:
     int slotBusy[SlotCount] = {};
     int slotPercent[SlotCount] = {};
     downloader *jobs[SlotCount] = {};
-    searchWindow *searchDialog = nullptr;
+    QPointer<searchWindow> searchDialog; // the newest; closed ones are deleted
     QFileDialog *folderDialog = nullptr;
     QStringList batchErrors;
     QString batchThreads;

@@ -237,7 +237,7 @@ void downloader::endFetching()
         fail(finishing::startFailure(external::fetcherProgram()));
         return;
     }
-    QString error = outputparser::endTest(text.output);
+    QString error = outputparser::endTest(text);
     if (error.isNull())
         error = finishing::fetcherEndFailure(process.exitStatus() == QProcess::NormalExit,
                                              process.exitCode());
@@ -269,7 +269,7 @@ void downloader::endConverting()
         fail(finishing::converterStartFailure(fetched()));
         return;
     }
-    QString failure = outputparser::endTest(text.output);
+    QString failure = outputparser::endTest(text);
     if (!failure.isNull()) {
         failure = finishing::childFailure(failure, fetched());
     } else {

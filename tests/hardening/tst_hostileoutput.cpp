@@ -69,6 +69,7 @@ private slots:
     void fetcherNames_data();
     void fetcherNames();
     void floodWithoutCarriageReturn();
+    void errorBeforeProgress();
     void keptTextPastTheLimit_data();
     void keptTextPastTheLimit();
     void converterOutput_data();
@@ -169,6 +170,27 @@ void TestHostileOutput::floodWithoutCarriageReturn()
 #endif
 }
 
+// The fetcher says it failed, goes on with progress and exits with 0. The
+// fake waits between its lines so that polls drop the error line from the
+// job's text before the end; the cut video must not be placed.
+void TestHostileOutput::errorBeforeProgress()
+{
+    FakePrograms fakes;
+    fakes.addScript(external::fetcherProgram(),
+                    "cp -- '" + clip.toUtf8() + "' clip.flv; printf 'Saving to clip.flv\\n' >&2\n"
+                    "printf 'ERROR: RTMP_ReadPacket, failed to read RTMP packet header\\n(40.0%%)\\r' >&2\n"
+                    "sleep 1; printf '(41.0%%)\\r' >&2; sleep 1\n");
+    JobRun run;
+    QVERIFY(QDir().mkpath(run.path(QStringLiteral("out"))));
+    run.start(0, run.path(QStringLiteral("out")));
+    QTRY_VERIFY_WITH_TIMEOUT(run.ended, Patience);
+
+    QVERIFY2(run.kinds.endsWith(u'E'), qPrintable(run.kinds));
+    QVERIFY2(run.errmsg.startsWith(QLatin1String("ERROR: RTMP_ReadPacket")), qPrintable(run.errmsg));
+    QVERIFY2(QFile::exists(run.errmsg.section(QStringLiteral("säilytetty: "), 1)), qPrintable(run.errmsg));
+    QCOMPARE(QDir(run.path(QStringLiteral("out"))).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
 void TestHostileOutput::keptTextPastTheLimit_data()
 {
     QTest::addColumn<int>("phase");
@@ -184,14 +206,21 @@ void TestHostileOutput::keptTextPastTheLimit_data()
     QTest::newRow("fetcher error before the flood")
         << 1 << QByteArrayList{"(3.0%)\rERROR: yhteys katkesi\n", junk, "(4.0%)"} << 3 << QString() << 0
         << "ERROR: yhteys katkesi\n";
+    QTest::newRow("fetcher error inside the flood")
+        << 1 << QByteArrayList{"(3.0%)\r", junk, "\nERROR: yhteys katkesi\n", junk, "(4.0%)"} << 3 << QString()
+        << 0 << "ERROR: yhteys katkesi\n";
     const QByteArray lines = QByteArray("frame=1 time=1.00 \r").repeated(100 * 1000);
     QTest::newRow("converter output")
         << 2 << QByteArrayList{"Duration: 00:01:40.00\n", lines, lines, "ERROR: levy t\xe4ynn\xe4\n"} << 0
         << QString() << 100 << u"ERROR: levy täynnä\n"_qs;
+    QTest::newRow("converter error inside the flood")
+        << 2 << QByteArrayList{"Duration: 00:01:40.00\n", lines, "ERROR: levy t\xe4ynn\xe4\n", lines, lines} << 0
+        << QString() << 100 << u"ERROR: levy täynnä\n"_qs;
 }
 
 // Past the limits the job keeps the first and the newest text: the save line,
-// an error and the duration at the front, the percentage and an error at the end.
+// an error and the duration at the front, the percentage and an error at the
+// end. An error in the dropped middle is kept aside.
 void TestHostileOutput::keptTextPastTheLimit()
 {
     QFETCH(int, phase);
@@ -208,7 +237,7 @@ void TestHostileOutput::keptTextPastTheLimit()
     QTEST(state.baseName, "baseName");
     QTEST(state.duration, "duration");
     QFETCH(QString, error);
-    const QString found = outputparser::endTest(state.output);
+    const QString found = outputparser::endTest(state);
     QVERIFY2(error.isNull() ? found.isNull() : found.startsWith(error), qPrintable(found.left(80)));
 }
 
