@@ -61,6 +61,9 @@ QStringList entries(int folderFd)
             ::close(fd);
         return names;
     }
+    // The copy shares its offset with the folder's descriptor, which an
+    // earlier listing left at the end.
+    ::rewinddir(dir);
     while (const dirent *entry = ::readdir(dir)) {
         const QByteArray name(entry->d_name);
         if (name != "." && name != "..")
