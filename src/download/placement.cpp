@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -50,37 +49,7 @@ bool renameMissing(int error)
 
 bool linkMissing(int error)
 {
-    return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EINVAL || error == EXDEV;
-}
-
-int writeAll(int fd, const char *data, ssize_t size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size_t(size));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written < 0)
-            return errno;
-        data += written;
-        size -= written;
-    }
-    return 0;
-}
-
-int copyData(int in, int out)
-{
-    std::vector<char> buffer(1 << 20);
-    for (;;) {
-        const ssize_t got = ::read(in, buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return errno;
-        if (got == 0)
-            return 0;
-        if (const int error = writeAll(out, buffer.data(), got))
-            return error;
-    }
+    return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EINVAL;
 }
 
 } // namespace
@@ -124,7 +93,7 @@ int Placement::moveOnce(const QByteArray &from, const QByteArray &to) const
         if (!renameMissing(errno))
             return errno;
     }
-    if (first != Method::Copy) {
+    if (first != Method::Reserve) {
         if (::linkat(sourceFolder, from.constData(), targetFolder, to.constData(), 0) == 0) {
             // A name left by a failure here goes with the staging folder's
             // clean-up, or at the next start there.
@@ -134,36 +103,33 @@ int Placement::moveOnce(const QByteArray &from, const QByteArray &to) const
         if (!linkMissing(errno))
             return errno;
     }
-    return copy(from, to);
+    return renameOntoReservation(from, to);
 }
 
-// The target is made with O_EXCL, so it cannot replace a file either; what
-// this copy made goes again when any write fails.
-int Placement::copy(const QByteArray &from, const QByteArray &to) const
+// Reserves the name with an empty file made with O_EXCL, which no other job
+// and no other copy of the program can then take, and renames the file onto
+// that reservation: no window in which two files get one name, and no room
+// needed, unlike a copy.
+int Placement::renameOntoReservation(const QByteArray &from, const QByteArray &to) const
 {
-    const int in = ::openat(sourceFolder, from.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (in < 0)
+    const int fd = ::openat(targetFolder, to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
         return errno;
-    const int out = ::openat(targetFolder, to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (out < 0) {
-        const int error = errno;
-        ::close(in);
-        return error;
-    }
-    struct stat made{};
-    int error = ::fstat(out, &made) == 0 ? copyData(in, out) : errno;
-    if (error == 0)
-        error = flushAndClose(out);
-    else
-        ::close(out);
-    ::close(in);
-    if (error != 0) {
-        struct stat named;
-        if (::fstatat(targetFolder, to.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0
-            && named.st_ino == made.st_ino && named.st_dev == made.st_dev)
+    // Only our own empty file is ever replaced or removed; one that took its
+    // place is left alone. The reservation stays open meanwhile, so that its
+    // inode is the same one when the name is looked up again.
+    const auto stillOurs = [&] {
+        struct stat reserved, named;
+        return ::fstat(fd, &reserved) == 0
+               && ::fstatat(targetFolder, to.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0
+               && named.st_ino == reserved.st_ino && named.st_dev == reserved.st_dev && named.st_size == 0;
+    };
+    int error = stillOurs() ? 0 : EEXIST;
+    if (error == 0 && ::renameat(sourceFolder, from.constData(), targetFolder, to.constData()) != 0) {
+        error = errno;
+        if (stillOurs())
             ::unlinkat(targetFolder, to.constData(), 0);
-        return error;
     }
-    ::unlinkat(sourceFolder, from.constData(), 0);
-    return 0;
+    ::close(fd);
+    return error;
 }

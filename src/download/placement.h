@@ -11,9 +11,9 @@ class Placement
 {
 public:
     // How the file gets its new name, in the order they are tried: a rename
-    // that refuses to replace, a hard link, a copy into a file made anew.
-    // exFAT through FUSE and CIFS shares have neither of the first two.
-    enum class Method { Rename, Link, Copy };
+    // that refuses to replace, a hard link, a rename onto an empty file made
+    // for it. exFAT through FUSE and CIFS shares have neither of the first two.
+    enum class Method { Rename, Link, Reserve };
 
     // Both folders as descriptors of checked directories; further names are
     // claimed from `stem` (ends with the dot) when one is taken.
@@ -34,7 +34,7 @@ public:
 
 private:
     int moveOnce(const QByteArray &from, const QByteArray &to) const;
-    int copy(const QByteArray &from, const QByteArray &to) const;
+    int renameOntoReservation(const QByteArray &from, const QByteArray &to) const;
 
     int sourceFolder;
     int targetFolder;

@@ -8,6 +8,7 @@
 #include "fakeprograms.h"
 #include "jobrun.h"
 #include "mediaclip.h"
+#include "mountedfilesystem.h"
 
 #include <QDir>
 #include <QFile>
@@ -80,6 +81,8 @@ private slots:
     void folders();
     void plantedNames_data();
     void plantedNames();
+    void exfatStick_data();
+    void exfatStick();
 
 private:
     QTemporaryDir clips;
@@ -399,6 +402,60 @@ void TestHostileOutput::plantedNames()
     QVERIFY2(run.errmsg.contains(QRegularExpression(errmsg)), qPrintable(run.errmsg));
     QFETCH(QByteArray, check);
     QVERIFY2(bash(check), qPrintable(run.files().join(u' ')));
+}
+
+void TestHostileOutput::exfatStick_data()
+{
+    QTest::addColumn<int>("fixMp4");
+    QTest::addColumn<QString>("size");
+    QTest::addColumn<QByteArray>("fetcher");
+
+    const QByteArray copiesClip = "cp -- \"$CLIP\" clip.flv; printf 'Saving to clip.flv\\n' >&2";
+    QTest::newRow("converted") << 1 << "16M" << copiesClip;
+    QTest::newRow("copied") << 0 << "16M" << copiesClip;
+    // About 2 MB free: room for the fetched file, not for a copy of it.
+    QTest::newRow("copied onto a nearly full stick")
+        << 0 << "4M" << QByteArray("head -c 1300000 /dev/urandom > clip.flv; printf 'Saving to clip.flv\\n' >&2");
+}
+
+// A stick has neither renameat2 nor links, and takes "CLIP.mp4" and
+// "clip.mp4" for one file: the video gets a free name beside the older
+// file, which stays as it was, without needing room for a copy.
+void TestHostileOutput::exfatStick()
+{
+    QFETCH(int, fixMp4);
+    QFETCH(QString, size);
+    QFETCH(QByteArray, fetcher);
+    const MountedFileSystem stick(MountedFileSystem::Kind::ExFat, size);
+    if (!stick.problem.isEmpty())
+        QSKIP(qPrintable(stick.problem));
+    FakePrograms fakes;
+    fakes.addScript(external::fetcherProgram(), fetcher + "\ncp clip.flv \"$WORK/fetched\"");
+    qputenv("CLIP", QFile::encodeName(clip));
+    JobRun run;
+    const QDir out(stick.path);
+    QFile older(out.filePath(QStringLiteral("CLIP.mp4")));
+    QVERIFY(older.open(QIODevice::WriteOnly));
+    older.write("an older file");
+    older.close();
+
+    run.start(fixMp4, stick.path);
+    QTRY_VERIFY_WITH_TIMEOUT(run.ended, Patience);
+
+    QVERIFY2(run.kinds.endsWith(u'D'), qPrintable(run.kinds + u' ' + run.errmsg));
+    QVERIFY(older.open(QIODevice::ReadOnly));
+    QCOMPARE(older.readAll(), QByteArray("an older file"));
+    QCOMPARE(out.entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot).size(), 2);
+    const QString saved = out.filePath(QStringLiteral("clip (2).mp4"));
+    if (fixMp4) {
+        QVERIFY(probeMedia(saved).valid());
+    } else {
+        QFile fetched(run.path(QStringLiteral("work/fetched")));
+        QVERIFY(fetched.open(QIODevice::ReadOnly));
+        QFile video(saved);
+        QVERIFY(video.open(QIODevice::ReadOnly));
+        QVERIFY(video.readAll() == fetched.readAll());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestHostileOutput)

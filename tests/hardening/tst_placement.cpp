@@ -1,91 +1,23 @@
 // Placing a finished file on the file systems users save to: a local disk,
-// an exFAT stick through FUSE (no renameat2, no links, names that differ only
-// in case are one file) and a disk too full for a second copy. The odd file
-// systems need root to mount; without it those rows are skipped.
+// an exFAT stick and a disk too full for a second copy. The odd file systems
+// need root to mount; without it those rows are skipped.
 #include "download/placement.h"
 #include "download/targetnames.h"
+#include "mountedfilesystem.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <cerrno>
-#include <cstring>
+#include <atomic>
+#include <thread>
 
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
-
-bool run(const QString &program, const QStringList &arguments, QByteArray *output = nullptr)
-{
-    QProcess process;
-    process.start(program, arguments);
-    const bool ok = process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit
-                    && process.exitCode() == 0;
-    if (output)
-        *output = process.readAllStandardOutput().trimmed();
-    return ok;
-}
-
-// A file system of the given kind mounted on a fresh folder for the
-// object's lifetime; `problem` says why it could not be made.
-class Mounted
-{
-public:
-    explicit Mounted(const QString &kind)
-    {
-        const QString point = folder.filePath(QStringLiteral("mnt"));
-        QDir().mkpath(point);
-        if (kind == u"local") {
-            path = point;
-            return;
-        }
-        if (::geteuid() != 0) {
-            problem = QStringLiteral("mounting %1 needs root").arg(kind);
-            return;
-        }
-        if (kind == u"full") {
-            // Room for the source file, not for a second copy of it.
-            if (run(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=256k", "tmpfs", point}))
-                path = unmountAt = point;
-        } else {
-            const QString image = folder.filePath(QStringLiteral("exfat.img"));
-            QFile file(image);
-            if (!file.open(QIODevice::WriteOnly) || !file.resize(16 << 20)) {
-                problem = QStringLiteral("cannot make an image file");
-                return;
-            }
-            file.close();
-            if (run(QStringLiteral("mkfs.exfat"), {image})
-                && run(QStringLiteral("losetup"), {"-f", "--show", image}, &loopDevice)
-                && run(QStringLiteral("mount.exfat-fuse"), {QString::fromLocal8Bit(loopDevice), point}))
-                path = unmountAt = point;
-        }
-        if (path.isEmpty())
-            problem = QStringLiteral("cannot mount %1 here (exfatprogs, exfat-fuse, a loop device)").arg(kind);
-    }
-    ~Mounted()
-    {
-        if (!unmountAt.isEmpty())
-            run(QStringLiteral("umount"), {unmountAt});
-        if (!loopDevice.isEmpty())
-            run(QStringLiteral("losetup"), {"-d", QString::fromLocal8Bit(loopDevice)});
-    }
-    Mounted(const Mounted &) = delete;
-    Mounted &operator=(const Mounted &) = delete;
-
-    QString path;
-    QString problem;
-
-private:
-    QTemporaryDir folder;
-    QString unmountAt;
-    QByteArray loopDevice;
-};
 
 QByteArray readFile(const QString &path)
 {
@@ -99,6 +31,7 @@ bool writeFile(const QString &path, const QByteArray &data)
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
 
+// A folder opened as the job's staging and output folders are.
 class Descriptor
 {
 public:
@@ -119,6 +52,7 @@ public:
 } // namespace
 
 Q_DECLARE_METATYPE(Placement::Method)
+Q_DECLARE_METATYPE(MountedFileSystem::Kind)
 
 class TestPlacement : public QObject
 {
@@ -127,6 +61,8 @@ class TestPlacement : public QObject
 private slots:
     void place_data();
     void place();
+    void twoProgramsAtOnce_data();
+    void twoProgramsAtOnce();
     void claimsIgnoreCase();
 };
 
@@ -134,38 +70,44 @@ void TestPlacement::place_data()
 {
     QTest::addColumn<QString>("filesystem"); // local, exfat, full
     QTest::addColumn<Placement::Method>("method");
-    QTest::addColumn<QString>("taken"); // what takes the claimed name before the placing: "", file, link, case
+    QTest::addColumn<QString>("taken"); // what takes the claimed name before the placing: "", file, link, case;
+                                        // or "gone": the file itself is gone
     QTest::addColumn<QString>("placedAs"); // empty: not placed
     QTest::addColumn<QString>("errmsg");
 
     using M = Placement::Method;
     const QString free = QStringLiteral("Uutiset.mp4");
     const QString second = QStringLiteral("Uutiset (2).mp4");
-    for (const auto &[name, method] : {std::pair{"renamed", M::Rename}, {"linked", M::Link}, {"copied", M::Copy}}) {
+    for (const auto &[name, method] : {std::pair{"renamed", M::Rename}, {"linked", M::Link}, {"reserved", M::Reserve}}) {
         QTest::addRow("local, %s, free", name) << "local" << method << "" << free << "";
         QTest::addRow("local, %s, a file took the name", name) << "local" << method << "file" << second << "";
         QTest::addRow("local, %s, a dangling link took the name", name) << "local" << method << "link" << second << "";
     }
-    // On exFAT every method ends in the copy.
+    // On exFAT every method ends in the reservation.
     QTest::newRow("exfat, free") << "exfat" << M::Rename << "" << free << "";
     QTest::newRow("exfat, a file took the name") << "exfat" << M::Rename << "file" << second << "";
     QTest::newRow("exfat, the name in capitals taken") << "exfat" << M::Rename << "case" << second << "";
-    // A rename needs no room; a copy does, and fails whole.
+    // No method needs room for a second copy.
     QTest::newRow("full, renamed") << "full" << M::Rename << "" << free << "";
-    QTest::newRow("full, copied") << "full" << M::Copy << "" << QString()
-                                  << "^ERROR: tiedostoa ei voitu tallentaa nimellä .*Uutiset\\.mp4: "
-                                         + QRegularExpression::escape(QString::fromLocal8Bit(std::strerror(ENOSPC))) + u'$';
+    QTest::newRow("full, reserved") << "full" << M::Reserve << "" << free << "";
+    QTest::newRow("source gone") << "local" << M::Rename << "gone" << QString()
+                                 << "^ERROR: tiedostoa Uutiset\\.flv ei voitu kirjoittaa levylle: ";
 }
 
 // The file gets the claimed name or the next free one; whatever took a name
-// stays as it was; a failed placing leaves the source whole and no target.
+// stays as it was; a failed placing leaves no target.
 void TestPlacement::place()
 {
     QFETCH(QString, filesystem);
     QFETCH(Placement::Method, method);
     QFETCH(QString, taken);
     QFETCH(QString, placedAs);
-    const Mounted mounted(filesystem);
+    using Kind = MountedFileSystem::Kind;
+    // The full one has room for the source file, not for a second copy of it.
+    const MountedFileSystem mounted(filesystem == u"local"   ? Kind::Plain
+                                    : filesystem == u"exfat" ? Kind::ExFat
+                                                             : Kind::Tmpfs,
+                                    filesystem == u"full" ? QStringLiteral("256k") : QStringLiteral("16M"));
     if (!mounted.problem.isEmpty())
         QSKIP(qPrintable(mounted.problem));
     const QDir out(mounted.path);
@@ -181,6 +123,8 @@ void TestPlacement::place()
     const QString other = out.filePath(taken == u"case" ? QStringLiteral("UUTISET.mp4") : QStringLiteral("Uutiset.mp4"));
     if (taken == u"link")
         QVERIFY(QFile::link(QStringLiteral("nowhere"), other));
+    else if (taken == u"gone")
+        QVERIFY(QFile::remove(out.filePath(QStringLiteral("staging/Uutiset.flv"))));
     else if (!taken.isEmpty())
         QVERIFY(writeFile(other, "someone else's"));
 
@@ -196,15 +140,64 @@ void TestPlacement::place()
     QCOMPARE(placement.placed(), !placedAs.isEmpty());
     if (taken == u"link")
         QCOMPARE(QFile::symLinkTarget(other), out.filePath(QStringLiteral("nowhere")));
-    else if (!taken.isEmpty())
+    else if (!taken.isEmpty() && taken != u"gone")
         QCOMPARE(readFile(other), QByteArray("someone else's"));
     if (placedAs.isEmpty()) {
-        QCOMPARE(readFile(out.filePath(QStringLiteral("staging/Uutiset.flv"))), video);
         QCOMPARE(out.entryList(QDir::Files), QStringList());
     } else {
         QCOMPARE(target, out.filePath(placedAs));
         QCOMPARE(readFile(target), video);
         QVERIFY(!QFile::exists(out.filePath(QStringLiteral("staging/Uutiset.flv"))));
+    }
+}
+
+void TestPlacement::twoProgramsAtOnce_data()
+{
+    QTest::addColumn<MountedFileSystem::Kind>("kind");
+    QTest::newRow("local") << MountedFileSystem::Kind::Plain;
+    QTest::newRow("exfat") << MountedFileSystem::Kind::ExFat;
+}
+
+// Two copies of the program, whose claims know nothing of each other, place
+// their videos under one name at the same moment, again and again: each
+// video keeps a name of its own.
+void TestPlacement::twoProgramsAtOnce()
+{
+    QFETCH(MountedFileSystem::Kind, kind);
+    const MountedFileSystem mounted(kind, QStringLiteral("16M"));
+    if (!mounted.problem.isEmpty())
+        QSKIP(qPrintable(mounted.problem));
+    const QDir out(mounted.path);
+    QVERIFY(out.mkpath(QStringLiteral("staging")));
+    const Descriptor source(out.filePath(QStringLiteral("staging")));
+    const Descriptor destination(out.path());
+    for (int round = 0; round < 30; ++round) {
+        const QStringList videos{QStringLiteral("first"), QStringLiteral("second")};
+        QString targets[2], errors[2];
+        std::atomic<int> ready{0};
+        std::thread placers[2];
+        for (int i = 0; i < 2; ++i) {
+            QVERIFY(writeFile(out.filePath(QStringLiteral("staging/%1.flv").arg(videos[i])), videos[i].toUtf8()));
+            targets[i] = out.filePath(QStringLiteral("Uutiset.mp4"));
+            placers[i] = std::thread([&, i] {
+                Placement placement(source.fd, destination.fd, QStringLiteral("Uutiset."));
+                placement.startFrom(Placement::Method::Reserve);
+                ++ready;
+                while (ready < 2) {
+                }
+                errors[i] = placement.place(videos[i] + QStringLiteral(".flv"), &targets[i]);
+            });
+        }
+        for (std::thread &placer : placers)
+            placer.join();
+        for (int i = 0; i < 2; ++i) {
+            QVERIFY2(errors[i].isEmpty(), qPrintable(errors[i]));
+            QCOMPARE(readFile(targets[i]), videos[i].toUtf8());
+        }
+        for (const QString &target : targets) {
+            TargetNames::release(target);
+            QVERIFY(QFile::remove(target));
+        }
     }
 }
 
