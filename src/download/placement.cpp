@@ -130,6 +130,7 @@ int Placement::renameOntoReservation(const QByteArray &from, const QByteArray &t
         if (stillOurs())
             ::unlinkat(targetFolder, to.constData(), 0);
     }
+    // Nothing was written through the reservation; the rename has decided.
     ::close(fd);
     return error;
 }

@@ -147,8 +147,10 @@ QString StagingFolder::open(const QString &outputFolder, const QString &pageUrl)
     // The folder is the user's to make; a mistyped one must not appear.
     if (outputFd < 0 && (errno == ENOENT || errno == ENOTDIR))
         return QStringLiteral("ERROR: tallennuskansiota %1 ei ole").arg(output);
-    if (outputFd < 0)
-        return QStringLiteral("ERROR: tallennuskansiota %1 ei voitu avata: %2").arg(output, systemError(errno));
+    if (outputFd < 0) {
+        const int error = errno;
+        return QStringLiteral("ERROR: tallennuskansiota %1 ei voitu avata: %2").arg(output, systemError(error));
+    }
     QString failure;
     for (int attempt = 0; attempt < Attempts; ++attempt) {
         bool again = false;
@@ -168,8 +170,10 @@ QString StagingFolder::openIn(const QString &pageUrl, bool *again)
 {
     closeFd(rootFd);
     const QString root = output + u'/' + QLatin1String(RootName);
-    if (::mkdirat(outputFd, RootName, 0700) != 0 && errno != EEXIST)
-        return QStringLiteral("ERROR: latauskansiota %1 ei voitu luoda: %2").arg(root, systemError(errno));
+    if (::mkdirat(outputFd, RootName, 0700) != 0 && errno != EEXIST) {
+        const int error = errno;
+        return QStringLiteral("ERROR: latauskansiota %1 ei voitu luoda: %2").arg(root, systemError(error));
+    }
     rootFd = openOwnFolder(outputFd, RootName);
     *again = rootFd < 0 && errno == ENOENT;
     if (rootFd < 0)
@@ -200,8 +204,9 @@ QString StagingFolder::openIn(const QString &pageUrl, bool *again)
             return QStringLiteral("ERROR: liian monta samanaikaista latausta osoitteesta %1").arg(pageUrl);
         const QString name = occurrenceName(pageUrl, firstFree);
         if (::mkdirat(rootFd, QFile::encodeName(name).constData(), 0700) != 0 && errno != EEXIST) {
-            *again = errno == ENOENT;
-            return QStringLiteral("ERROR: latauskansiota %1/%2 ei voitu luoda: %3").arg(root, name, systemError(errno));
+            const int error = errno;
+            *again = error == ENOENT;
+            return QStringLiteral("ERROR: latauskansiota %1/%2 ei voitu luoda: %3").arg(root, name, systemError(error));
         }
         const Taken taken = takeFolder(name, &failure);
         *again = taken != Taken::Yes && taken != Taken::Failed;

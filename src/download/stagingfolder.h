@@ -25,8 +25,6 @@ public:
     // Makes or finds and locks the folder; the output folder empty means the
     // working directory. Returns why it cannot be used, or an empty string.
     QString open(const QString &outputFolder, const QString &pageUrl);
-    QString path() const { return folder; }
-    QString outputPath() const { return output; }
     // Empty once the folder is gone or was never made: no name may then
     // point into the root folder.
     QString filePath(const QString &name) const
