@@ -83,6 +83,8 @@ private slots:
     void plantedNames();
     void exfatStick_data();
     void exfatStick();
+    void failingDisk_data();
+    void failingDisk();
 
 private:
     QTemporaryDir clips;
@@ -456,6 +458,55 @@ void TestHostileOutput::exfatStick()
         QVERIFY(video.open(QIODevice::ReadOnly));
         QVERIFY(video.readAll() == fetched.readAll());
     }
+}
+
+void TestHostileOutput::failingDisk_data()
+{
+    QTest::addColumn<QString>("failing"); // the operation the output folder's file system fails
+    QTest::addColumn<int>("fixMp4");
+    QTest::addColumn<QString>("errmsg");
+    QTest::addColumn<QString>("kept"); // the file the message names: fetched, target, or none
+
+    QTest::newRow("lock refused (ENOLCK)") << "flock" << 0
+                                           << "^ERROR: latauskansiota /.*/\\.lumora-partial/[0-9a-f]+ ei voitu lukita: "
+                                           << "none";
+    const QString fileNotFlushed = QStringLiteral("^ERROR: tiedostoa clip\\.flv ei voitu kirjoittaa levylle: .*säilytetty: ");
+    QTest::newRow("file flush fails (EIO)") << "fsync" << 0 << fileNotFlushed << "fetched";
+    QTest::newRow("file close fails (EIO)") << "flush" << 0 << fileNotFlushed << "fetched";
+    const QString folderNotFlushed =
+        QStringLiteral("^ERROR: video sai nimen /.*/clip\\.mp4, mutta kansion muutosta ei voitu kirjoittaa levylle: ");
+    QTest::newRow("folder flush fails (EIO), copied") << "fsyncdir" << 0 << folderNotFlushed << "target";
+    QTest::newRow("folder flush fails (EIO), converted") << "fsyncdir" << 1 << folderNotFlushed << "fetched";
+}
+
+// A disk that fails a write of the placing, or a lock, fails the job; the
+// file it names is there, and nothing of a job that never began is left.
+void TestHostileOutput::failingDisk()
+{
+    QFETCH(QString, failing);
+    QFETCH(int, fixMp4);
+    QFETCH(QString, kept);
+    const MountedFileSystem disk(failing);
+    if (!disk.problem.isEmpty())
+        QSKIP(qPrintable(disk.problem));
+    FakePrograms fakes;
+    fakes.addScript(external::fetcherProgram(),
+                    "cp -- '" + clip.toUtf8() + "' clip.flv; printf 'Saving to clip.flv\\n' >&2\n");
+    JobRun run;
+    run.start(fixMp4, disk.path);
+    QTRY_VERIFY_WITH_TIMEOUT(run.ended, Patience);
+
+    QVERIFY2(run.kinds.endsWith(u'E'), qPrintable(run.kinds));
+    QFETCH(QString, errmsg);
+    QVERIFY2(run.errmsg.contains(QRegularExpression(errmsg)), qPrintable(run.errmsg));
+    const QString named = run.errmsg.section(QStringLiteral("säilytetty: "), 1);
+    const QDir out(disk.path);
+    if (kept == u"none")
+        QCOMPARE(out.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    else
+        QVERIFY2(named.endsWith(kept == u"target" ? QLatin1String("/clip.mp4") : QLatin1String("/clip.flv"))
+                     && QFileInfo(named).size() > 0,
+                 qPrintable(named));
 }
 
 QTEST_GUILESS_MAIN(TestHostileOutput)

@@ -44,6 +44,23 @@ MountedFileSystem::MountedFileSystem(Kind kind, const QString &size)
                                       : QStringLiteral("cannot mount exFAT here (exfatprogs, exfat-fuse, a loop device)");
 }
 
+MountedFileSystem::MountedFileSystem(const QString &failing)
+{
+    const QString point = folder.filePath(QStringLiteral("mnt"));
+    const QString backing = folder.filePath(QStringLiteral("backing"));
+    QDir().mkpath(point);
+    QDir().mkpath(backing);
+    const QString program = QStringLiteral(LUMORA_FAULTYFS);
+    if (program.isEmpty())
+        problem = QStringLiteral("built without libfuse3");
+    else if (::geteuid() != 0)
+        problem = QStringLiteral("mounting a file system needs root");
+    else if (run(program, {backing, point, failing}))
+        path = unmountAt = point;
+    else
+        problem = QStringLiteral("cannot mount a FUSE file system here");
+}
+
 bool MountedFileSystem::mountExFat(const QString &size, const QString &point)
 {
     const QString image = folder.filePath(QStringLiteral("exfat.img"));

@@ -6,7 +6,8 @@
 
 // A file system that users save to, mounted on a fresh folder for the
 // object's lifetime: an exFAT stick through FUSE (no renameat2, no links,
-// names that differ only in case are one file) or a tmpfs of a given size.
+// names that differ only in case are one file), a tmpfs of a given size, or
+// a folder through a FUSE file system that fails one operation.
 // Mounting needs root; `problem` says why the file system could not be made.
 class MountedFileSystem
 {
@@ -19,6 +20,9 @@ public:
 
     // `size` as mount and truncate take it: "256k", "16M".
     MountedFileSystem(Kind kind, const QString &size);
+    // A folder that fails one operation as a failing disk does: "fsync",
+    // "flush", "fsyncdir" or "flock" (see faultyfs.cpp).
+    explicit MountedFileSystem(const QString &failing);
     ~MountedFileSystem();
     MountedFileSystem(const MountedFileSystem &) = delete;
     MountedFileSystem &operator=(const MountedFileSystem &) = delete;
