@@ -112,7 +112,8 @@ int Placement::moveOnce(const QByteArray &from, const QByteArray &to) const
 // needed, unlike a copy.
 int Placement::renameOntoReservation(const QByteArray &from, const QByteArray &to) const
 {
-    const int fd = ::openat(targetFolder, to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd =
+        ::openat(targetFolder, to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return errno;
     // Only our own empty file is ever replaced or removed; one that took its

@@ -206,7 +206,8 @@ QString StagingFolder::openIn(const QString &pageUrl, bool *again)
         if (::mkdirat(rootFd, QFile::encodeName(name).constData(), 0700) != 0 && errno != EEXIST) {
             const int error = errno;
             *again = error == ENOENT;
-            return QStringLiteral("ERROR: latauskansiota %1/%2 ei voitu luoda: %3").arg(root, name, systemError(error));
+            return QStringLiteral("ERROR: latauskansiota %1/%2 ei voitu luoda: %3")
+                .arg(root, name, systemError(error));
         }
         const Taken taken = takeFolder(name, &failure);
         *again = taken != Taken::Yes && taken != Taken::Failed;
