@@ -1,27 +1,38 @@
 #include "app/mainwindow.h"
+#include "app/toolkitfinnish.h"
 #include "external/buildconfig.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-
-#include <cstring>
+#include <QStringList>
 
 namespace {
 
-// --help and --version need no window, so they work on a text console too.
+void describeOptions(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(
+        QStringLiteral("Save videos of the Lumora video portal as MP4 files."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+}
+
+// Help, version and a wrong option end the program before any window opens,
+// so they work on a text console too.
 void allowTextOnly(int argc, char **argv)
 {
     const bool noDisplay = qEnvironmentVariableIsEmpty("DISPLAY")
                            && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
                            && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
-    for (int i = 1; noDisplay && i < argc; ++i) {
-        for (const char *option : {"-h", "-?", "--help", "--help-all", "-v", "--version"}) {
-            if (std::strcmp(argv[i], option) == 0) {
-                qputenv("QT_QPA_PLATFORM", "offscreen");
-                return;
-            }
-        }
-    }
+    if (!noDisplay)
+        return;
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    describeOptions(parser);
+    if (!parser.parse(arguments) || parser.isSet(QStringLiteral("help"))
+        || parser.isSet(QStringLiteral("help-all")) || parser.isSet(QStringLiteral("version")))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
 } // namespace
@@ -36,12 +47,10 @@ int main(int argc, char **argv)
     QGuiApplication::setDesktopFileName(QStringLiteral(LUMORA_APP_ID));
     // --help, --version and anything unknown end here; the manual page says the same.
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Save videos of the Lumora video portal as MP4 files."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    describeOptions(parser);
     parser.process(app);
 
+    loadToolkitFinnish(app);
     MainWindow window;
     window.show();
     return app.exec();

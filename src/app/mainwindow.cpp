@@ -1,8 +1,9 @@
 #include "app/mainwindow.h"
 
-#include "app/clippedtexts.h"
+#include "app/accessiblecombobox.h"
 #include "app/desktopintegration.h"
 #include "download/downloader.h"
+#include "forms/formfit.h"
 #include "search/searchwindow.h"
 #include "ui_mainwindow.h"
 
@@ -16,6 +17,7 @@ MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
 {
+    AccessibleComboBox::install();
     ui->setupUi(this);
     ui->progressBar->setRange(0, 100);
     ui->progressBar->setValue(0);
@@ -26,7 +28,7 @@ MainWindow::MainWindow(QWidget *parent)
     // limit holds about 800 portal addresses.
     ui->url->setMaxLength(std::numeric_limits<int>::max());
     connect(ui->url, &QLineEdit::textChanged, this, &MainWindow::queueEdited);
-    showClippedTextsInToolTips(ui->centralWidget);
+    formfit::fitToFont(this, ui->centralWidget);
     new DesktopIntegration(this, ui->progressBar);
 }
 
@@ -66,6 +68,8 @@ void MainWindow::StartProcessing()
 void MainWindow::startSearch()
 {
     searchDialog = new searchWindow(this, ui->searchword->text(), ui->url);
+    // A closed dialog has stopped its search; the ones still open stay.
+    connect(searchDialog, &QDialog::finished, searchDialog, &QObject::deleteLater);
     searchDialog->show();
     searchDialog->runSearch();
 }

@@ -4,6 +4,7 @@
 #include "app/batchsignals.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -57,7 +58,7 @@ private:
     int slotPercent[SlotCount] = {};
     int slotTicket[SlotCount] = {};
     downloader *jobs[SlotCount] = {};
-    searchWindow *searchDialog = nullptr;
+    QPointer<searchWindow> searchDialog; // the newest; closed ones are deleted
     QFileDialog *folderDialog = nullptr;
     QStringList batchErrors;
     QString batchThreads;

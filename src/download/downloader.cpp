@@ -1,6 +1,7 @@
 #include "download/downloader.h"
 
 #include "download/finishing.h"
+#include "download/placement.h"
 #include "download/targetnames.h"
 #include "external/externalprograms.h"
 
@@ -15,21 +16,6 @@
 #include <memory>
 
 downloader::Intervals downloader::intervals;
-
-// Runs on a worker thread at the window's own priority: the window joins
-// this thread when it takes the result, so a lower one would make it wait.
-downloader::Placed downloader::place(const QString &source, const QString &fetched,
-                                     QString target, const QString &stem, bool converted)
-{
-    if (!converted) {
-        if (const QString failure = finishing::fetchedFailure(source); !failure.isEmpty())
-            return {failure, target};
-    }
-    QString error = finishing::placeFile(source, &target, stem);
-    if (!error.isEmpty())
-        error += finishing::keptFile(fetched);
-    return {error, target};
-}
 
 downloader::downloader(int ID, int fixMp4, QString pageUrl, QString folder)
     : folder(folder)
@@ -48,8 +34,8 @@ downloader::downloader(int ID, int fixMp4, QString pageUrl, QString folder)
     // Standard output is never read; discarding it keeps a talkative child from
     // blocking on a full pipe.
     process.setStandardOutputFile(QProcess::nullDevice());
-    process.setWorkingDirectory(staging.path());
-    external::runAsChild(process);
+    // Children work in the checked staging folder, never reached by its path.
+    external::runAsChild(process, staging.descriptor());
     connect(&process, &QProcess::readyReadStandardError, this, &downloader::readFlood);
 
     timer = new QTimer(this);
@@ -76,8 +62,8 @@ downloader::~downloader()
     }
     if (placement.valid())
         target = placement.get().target;
-    if (const QString half = converted(); phase == 2 && fixMp4 && !half.isEmpty())
-        QFile::remove(half);
+    if (phase == 2 && fixMp4 && !text.baseName.isEmpty())
+        staging.removeFile(finishing::convertedName(text.baseName));
     if (!target.isEmpty())
         TargetNames::release(target);
 }
@@ -85,9 +71,14 @@ downloader::~downloader()
 void downloader::startChild()
 {
     if (phase == 2) {
+        // An earlier run's output may be linked to a saved video; ffmpeg -y
+        // would write through it, so the converter gets a name of its own.
+        const QString output = finishing::convertedName(text.baseName);
+        staging.removeFile(output);
         startOffThread(external::converterProgram(),
-                       external::converterArguments(finishing::converterFile(fetched()),
-                                                    finishing::converterFile(converted())));
+                       external::converterArguments(
+                           finishing::converterFile(finishing::fetchedName(text.baseName)),
+                           finishing::converterFile(output)));
         return;
     }
     if (!stagingProblem.isEmpty()) {
@@ -237,7 +228,7 @@ void downloader::endFetching()
         fail(finishing::startFailure(external::fetcherProgram()));
         return;
     }
-    QString error = outputparser::endTest(text.output);
+    QString error = outputparser::endTest(text);
     if (error.isNull())
         error = finishing::fetcherEndFailure(process.exitStatus() == QProcess::NormalExit,
                                              process.exitCode());
@@ -269,7 +260,7 @@ void downloader::endConverting()
         fail(finishing::converterStartFailure(fetched()));
         return;
     }
-    QString failure = outputparser::endTest(text.output);
+    QString failure = outputparser::endTest(text);
     if (!failure.isNull()) {
         failure = finishing::childFailure(failure, fetched());
     } else {
@@ -288,18 +279,25 @@ void downloader::endConverting()
     reportProgress();
 }
 
+// Runs on a worker thread at the window's own priority: the window joins
+// this thread when it takes the result, so a lower one would make it wait.
 void downloader::startPlacing(const QString &source)
 {
-    placement = std::async(std::launch::async, [this, source, fetched = fetched(), target = target,
+    const QStringList ownNames{finishing::fetchedName(text.baseName), finishing::convertedName(text.baseName)};
+    placement = std::async(std::launch::async, [this, source, ownNames, fetched = fetched(), target = target,
                                                 stem = finishing::diskName(text.baseName),
                                                 converted = bool(fixMp4)] {
-        const Placed placed = place(source, fetched, target, stem, converted);
-        // Removing files can wait for the disk as long as flushing can.
+        Placed placed{converted ? QString() : finishing::fetchedFailure(source), target};
         if (placed.error.isEmpty()) {
-            if (converted)
-                QFile::remove(fetched);
-            staging.remove();
+            Placement mover(staging.descriptor(), staging.outputDescriptor(), stem);
+            placed.error = mover.place(QFileInfo(source).fileName(), &placed.target);
+            // A copied video is the fetched file itself, under its new name.
+            if (!placed.error.isEmpty())
+                placed.error += finishing::keptFile(mover.placed() && !converted ? placed.target : fetched);
         }
+        // Removing files can wait for the disk as long as flushing can.
+        if (placed.error.isEmpty())
+            staging.remove(ownNames);
         // The result is ready only once this returns, which the poll waits for.
         QMetaObject::invokeMethod(
             this,
@@ -321,7 +319,7 @@ void downloader::endPlacing()
     target.clear();
     if (!placed.error.isEmpty()) {
         if (fixMp4)
-            QFile::remove(converted());
+            staging.removeFile(finishing::convertedName(text.baseName));
         fail(placed.error);
         return;
     }
@@ -332,10 +330,13 @@ void downloader::endPlacing()
 
 void downloader::fail(const QString &errmsg)
 {
+    // A folder removed under the job explains whatever failed after it, and
+    // no file is kept there to be named.
+    const QString gone = staging.goneFailure();
     staging.removeIfEmpty();
     timer->stop();
     ended = true;
-    emit valueChanged(ID, 100, 100, 1, errmsg);
+    emit valueChanged(ID, 100, 100, 1, gone.isEmpty() ? errmsg : gone);
 }
 
 QString downloader::fetched() const

@@ -50,8 +50,6 @@ private:
         QString target;
     };
 
-    static Placed place(const QString &source, const QString &fetched, QString target,
-                        const QString &stem, bool converted);
     void startChild();
     void startOffThread(const QString &program, const QStringList &arguments);
     void childStarted();

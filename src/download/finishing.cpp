@@ -1,57 +1,14 @@
 #include "download/finishing.h"
 
-#include "download/targetnames.h"
 #include "external/externalprograms.h"
 
 #include <QFile>
 #include <QFileInfo>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace finishing {
-
-namespace {
-
-QString systemError(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-// fsync() of a file or a folder; a file system that cannot flush a folder
-// (EINVAL) has nothing more to flush.
-bool flush(const QString &path, int flags)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool flushed = ::fsync(fd) == 0 || errno == EINVAL;
-    ::close(fd);
-    return flushed;
-}
-
-// rename() that never replaces: renameat2() where the file system has it,
-// else link() and unlink(), else a check just before a plain rename().
-int renameNoReplace(const QByteArray &from, const QByteArray &to)
-{
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS)
-        return errno;
-    if (::link(from.constData(), to.constData()) == 0)
-        return ::unlink(from.constData()) == 0 ? 0 : errno;
-    if (errno == EEXIST)
-        return EEXIST;
-    if (TargetNames::onDisk(QFile::decodeName(to)))
-        return EEXIST;
-    return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
-}
-
-} // namespace
 
 QString diskName(const QString &childText)
 {
@@ -142,26 +99,6 @@ QString fetchedFailure(const QString &fetched)
         return QStringLiteral("ERROR: ladattua tiedostoa ei löydy: ") + fetched;
     if (source.size() == 0)
         return QStringLiteral("ERROR: ladattu tiedosto on tyhjä") + keptFile(fetched);
-    return QString();
-}
-
-QString placeFile(const QString &source, QString *target, const QString &stem)
-{
-    if (!flush(source, O_RDONLY))
-        return QStringLiteral("ERROR: tiedostoa %1 ei voitu kirjoittaa levylle").arg(source);
-    const QByteArray from = QFile::encodeName(source);
-    for (;;) {
-        const int error = renameNoReplace(from, QFile::encodeName(*target));
-        if (error == 0)
-            break;
-        if (error != EEXIST)
-            return QStringLiteral("ERROR: tiedostoa ei voitu tallentaa nimellä %1: %2")
-                .arg(*target, systemError(error));
-        const QString taken = *target;
-        *target = TargetNames::claim(QFileInfo(taken).path(), stem);
-        TargetNames::release(taken);
-    }
-    flush(QFileInfo(*target).path(), O_RDONLY | O_DIRECTORY);
     return QString();
 }
 

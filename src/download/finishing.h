@@ -44,13 +44,6 @@ QString fetcherEndFailure(bool exitedNormally, int exitCode);
 // Why a fetched file cannot be placed as it is, or an empty string.
 QString fetchedFailure(const QString &fetched);
 
-// Puts a finished file under its claimed name `*target` without ever
-// replacing a file: flushed to disk, renamed, then the folder flushed, so a
-// power cut leaves the video under one of its two names. When someone outside
-// the program took the name meanwhile, the next free one is claimed.
-// Returns why the file stays where it is, or an empty string.
-QString placeFile(const QString &source, QString *target, const QString &stem);
-
 // The end of an error text that names the file kept for a later try.
 QString keptFile(const QString &fetched);
 // A child's error text, from its marker on, with the kept file named after it.

@@ -71,11 +71,47 @@ int truncated(double value)
                       double(std::numeric_limits<int>::max())));
 }
 
-// Keeps the first and the last half of a text longer than the limit.
-void dropMiddle(QString &text, qsizetype limit)
+// An error line kept aside is the start of a status text, not a second flood.
+constexpr qsizetype DroppedErrorLimit = FetchingLineLimit / 2;
+
+// Where the first line that starts with the error marker begins, if it begins
+// before `before`; -1 otherwise. File names in the save line and in the
+// converter's output may hold the letters anywhere else.
+qsizetype firstErrorLine(const QString &output, qsizetype before)
 {
-    if (text.size() > limit)
-        text.remove(limit / 2, text.size() - limit);
+    for (qsizetype e = output.indexOf(errorMarker); e >= 0 && e < before;
+         e = output.indexOf(errorMarker, e + 1)) {
+        if (e == 0 || output.at(e - 1) == u'\n' || output.at(e - 1) == u'\r')
+            return e;
+    }
+    return -1;
+}
+
+// Removes count characters at from. The first error line goes aside before
+// any of it is lost, the marker whole, even where the cut runs through it.
+void drop(State &state, qsizetype from, qsizetype count)
+{
+    if (count <= 0)
+        return;
+    const qsizetype end = from + count;
+    if (state.droppedError.isNull()) {
+        const qsizetype e = firstErrorLine(state.output, end);
+        if (e >= 0 && e + errorMarker.size() > from) {
+            const qsizetype kept = qMax(end, e + errorMarker.size());
+            state.droppedError = state.output.mid(e, qMin(kept - e, DroppedErrorLimit));
+            state.droppedErrorEnd = from + (kept - end);
+        }
+    } else if (state.droppedErrorEnd > from) {
+        state.droppedErrorEnd = qMax(from, state.droppedErrorEnd - count);
+    }
+    state.output.remove(from, count);
+}
+
+// Keeps the first and the last half of an output longer than the limit.
+void dropMiddle(State &state, qsizetype limit)
+{
+    if (state.output.size() > limit)
+        drop(state, limit / 2, state.output.size() - limit);
 }
 
 } // namespace
@@ -133,8 +169,8 @@ bool scanFetching(State &state)
     }
     // The last carriage return stays, so an unfinished line is examined whole
     // once its end arrives.
-    state.output.remove(0, front);
-    dropMiddle(state.output, FetchingLineLimit);
+    drop(state, 0, front);
+    dropMiddle(state, FetchingLineLimit);
     return metCarriageReturn;
 }
 
@@ -176,22 +212,19 @@ bool scanFinishing(State &state)
     if (state.output.size() > FinishingOutputLimit) {
         const qsizetype head = FinishingOutputLimit / 2;
         const qsizetype dropped = state.output.size() - FinishingOutputLimit;
-        dropMiddle(state.output, FinishingOutputLimit);
+        dropMiddle(state, FinishingOutputLimit);
         if (state.finishingScanned > head)
             state.finishingScanned = qMax(head, state.finishingScanned - dropped);
     }
     return state.finishingScanned > 0;
 }
 
-QString endTest(const QString &output)
+QString endTest(const State &state)
 {
-    // Only a line that starts with the marker is an error: file names in the
-    // save line and in the converter's output may hold the letters anywhere.
-    for (qsizetype e = output.indexOf(errorMarker); e >= 0; e = output.indexOf(errorMarker, e + 1)) {
-        if (e == 0 || output.at(e - 1) == u'\n' || output.at(e - 1) == u'\r')
-            return output.mid(e);
-    }
-    return QString();
+    if (!state.droppedError.isNull())
+        return state.droppedError + state.output.mid(state.droppedErrorEnd);
+    const qsizetype e = firstErrorLine(state.output, state.output.size());
+    return e < 0 ? QString() : state.output.mid(e);
 }
 
 } // namespace outputparser

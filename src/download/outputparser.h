@@ -19,6 +19,12 @@ struct State
     // last carriage return already examined, and where the next one is looked for.
     QString finishingLine;
     qsizetype finishingScanned = 0;
+    // A child's error must fail the job whatever it printed afterwards: once a
+    // drop takes the first line that starts with "ERROR", that line and what
+    // was dropped after it stay here, and the text goes on in output from
+    // droppedErrorEnd. Null until then.
+    QString droppedError;
+    qsizetype droppedErrorEnd = 0;
 };
 
 // What a child may make the job keep. Real output stays far below both: a
@@ -47,8 +53,8 @@ void readSaveLine(State &state);
 bool scanFinishing(State &state);
 
 // After a child has ended: the text from the first line that starts with
-// "ERROR" on, or a null string when no line does.
-QString endTest(const QString &output);
+// "ERROR" on, dropped or not, or a null string when no line did.
+QString endTest(const State &state);
 
 // Percentage of a fetcher progress line, from its last "(...%)" group;
 // previous when the line has none.

@@ -3,13 +3,14 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -17,39 +18,119 @@ namespace {
 // The same address twice in a batch gets a folder of its own for each
 // occurrence; past this many something else is wrong.
 constexpr int MostOccurrences = 100;
+// A finishing download removes the shared root when it is empty, which may
+// happen while another one makes its folder in it: that one tries again.
+constexpr int Attempts = 3;
+constexpr const char *LockName = ".lock";
 
-// Takes the folder's lock without waiting; -1 when another job holds it.
-int tryLock(const QString &folder)
+QString systemError(int error)
 {
-    const QByteArray lockName = QFile::encodeName(folder + QStringLiteral("/.lock"));
-    const int fd = ::open(lockName.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+void closeFd(int &fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+// A directory in `parent` that is not a link and belongs to this user, or -1.
+int openOwnFolder(int parent, const QByteArray &name)
+{
+    const int fd = ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return -1;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int error = errno;
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || info.st_uid != ::geteuid()) {
         ::close(fd);
-        errno = error;
+        errno = EPERM;
         return -1;
     }
     return fd;
 }
 
-// A finishing download removes the shared root when it is empty, which may
-// happen between the making of the root and of our folder in it: try again.
-bool makeFolder(const QString &path)
+// The names in a folder, without "." and "..".
+QStringList entries(int folderFd)
 {
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        if (QDir().mkpath(path))
-            return true;
+    QStringList names;
+    const int fd = ::dup(folderFd);
+    DIR *dir = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (!dir) {
+        if (fd >= 0)
+            ::close(fd);
+        return names;
     }
-    return false;
+    // The copy shares its offset with the folder's descriptor, which an
+    // earlier listing left at the end.
+    ::rewinddir(dir);
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..")
+            names << QFile::decodeName(name);
+    }
+    ::closedir(dir);
+    return names;
+}
+
+// Takes the folder's lock without waiting. -1 with EWOULDBLOCK when another
+// job holds it; a lock file made here goes again when the lock fails.
+int tryLock(int folderFd)
+{
+    int fd = ::openat(folderFd, LockName, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const bool created = fd >= 0;
+    if (!created && errno == EEXIST)
+        fd = ::openat(folderFd, LockName, O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        if (created && error != EWOULDBLOCK)
+            ::unlinkat(folderFd, LockName, 0);
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    // A job that finished here removed the lock file before we locked it;
+    // the folder is on its way out.
+    struct stat held, named;
+    if (::fstat(fd, &held) != 0 || ::fstatat(folderFd, LockName, &named, AT_SYMLINK_NOFOLLOW) != 0
+        || held.st_ino != named.st_ino || held.st_dev != named.st_dev) {
+        ::close(fd);
+        errno = EWOULDBLOCK;
+        return -1;
+    }
+    return fd;
+}
+
+// A crash between the link and the unlink of placing leaves a staging name
+// linked to the user's saved video; writing through it would change that
+// video, so the name goes, which only finishes the interrupted step.
+void dropLinksToSavedFiles(int folderFd)
+{
+    for (const QString &name : entries(folderFd)) {
+        struct stat info;
+        const QByteArray bytes = QFile::encodeName(name);
+        if (::fstatat(folderFd, bytes.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0
+            && S_ISREG(info.st_mode) && info.st_nlink > 1)
+            ::unlinkat(folderFd, bytes.constData(), 0);
+    }
+}
+
+// Whether `path` still names the folder held open as `fd`.
+bool stillThere(int fd, const QString &path, int flags)
+{
+    struct stat held, named;
+    return ::fstat(fd, &held) == 0
+           && ::fstatat(AT_FDCWD, QFile::encodeName(path).constData(), &named, flags) == 0
+           && held.st_ino == named.st_ino && held.st_dev == named.st_dev;
 }
 
 } // namespace
 
 StagingFolder::~StagingFolder()
 {
-    unlock();
+    close();
 }
 
 QString StagingFolder::key(const QString &pageUrl)
@@ -60,51 +141,160 @@ QString StagingFolder::key(const QString &pageUrl)
 
 QString StagingFolder::open(const QString &outputFolder, const QString &pageUrl)
 {
-    const QDir output(outputFolder.isEmpty() ? QDir::currentPath() : outputFolder);
+    output = QDir(outputFolder.isEmpty() ? QDir::currentPath() : outputFolder).absolutePath();
+    // The output folder is the user's own choice, a link to a folder included.
+    outputFd = ::open(QFile::encodeName(output).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     // The folder is the user's to make; a mistyped one must not appear.
-    if (!output.exists())
-        return QStringLiteral("ERROR: tallennuskansiota %1 ei ole").arg(output.absolutePath());
-    const QString root = output.absoluteFilePath(QLatin1String(RootName));
-    for (int occurrence = 1; occurrence <= MostOccurrences; ++occurrence) {
-        QString candidate = root + u'/' + key(pageUrl);
-        if (occurrence > 1)
-            candidate += u'-' + QString::number(occurrence);
-        if (!makeFolder(candidate))
-            return QStringLiteral("ERROR: latauskansiota %1 ei voitu luoda").arg(candidate);
-        lockFd = tryLock(candidate);
-        if (lockFd >= 0) {
-            folder = candidate;
-            return QString();
-        }
-        if (errno != EWOULDBLOCK)
-            return QStringLiteral("ERROR: latauskansiota %1 ei voitu lukita: %2")
-                .arg(candidate, QString::fromLocal8Bit(std::strerror(errno)));
+    if (outputFd < 0 && (errno == ENOENT || errno == ENOTDIR))
+        return QStringLiteral("ERROR: tallennuskansiota %1 ei ole").arg(output);
+    if (outputFd < 0) {
+        const int error = errno;
+        return QStringLiteral("ERROR: tallennuskansiota %1 ei voitu avata: %2").arg(output, systemError(error));
     }
-    return QStringLiteral("ERROR: liian monta samanaikaista latausta osoitteesta %1").arg(pageUrl);
+    QString failure;
+    for (int attempt = 0; attempt < Attempts; ++attempt) {
+        bool again = false;
+        failure = openIn(pageUrl, &again);
+        if (!again)
+            break;
+        failure = QStringLiteral("ERROR: latauskansiota ei voitu luoda kansioon %1").arg(output);
+    }
+    if (!failure.isEmpty())
+        close();
+    return failure;
 }
 
-void StagingFolder::remove()
+// Returns why the folder cannot be used, or an empty string once it is open.
+// `*again` when a finishing job removed the root or the folder meanwhile.
+QString StagingFolder::openIn(const QString &pageUrl, bool *again)
 {
-    if (folder.isEmpty())
+    closeFd(rootFd);
+    const QString root = output + u'/' + QLatin1String(RootName);
+    if (::mkdirat(outputFd, RootName, 0700) != 0 && errno != EEXIST) {
+        const int error = errno;
+        return QStringLiteral("ERROR: latauskansiota %1 ei voitu luoda: %2").arg(root, systemError(error));
+    }
+    rootFd = openOwnFolder(outputFd, RootName);
+    *again = rootFd < 0 && errno == ENOENT;
+    if (rootFd < 0)
+        return QStringLiteral("ERROR: %1 on linkki tai toisen käyttäjän kansio, eikä sitä käytetä").arg(root);
+
+    // Of this address's folders that no job holds, the first with a partial
+    // download is resumed; else the first free one is taken. A link or a
+    // stranger's folder under one of the names is left alone.
+    int firstFree = 0;
+    QString failure;
+    for (int occurrence = 1; occurrence <= MostOccurrences; ++occurrence) {
+        const Taken taken = takeFolder(occurrenceName(pageUrl, occurrence), &failure);
+        if (taken == Taken::Failed)
+            return failure;
+        if (taken == Taken::Missing && firstFree == 0)
+            firstFree = occurrence;
+        if (taken != Taken::Yes)
+            continue;
+        if (entries(folderFd) != QStringList{QLatin1String(LockName)})
+            break;
+        if (firstFree == 0)
+            firstFree = occurrence;
+        closeFd(lockFd);
+        closeFd(folderFd);
+    }
+    if (folderFd < 0) {
+        if (firstFree == 0)
+            return QStringLiteral("ERROR: liian monta samanaikaista latausta osoitteesta %1").arg(pageUrl);
+        const QString name = occurrenceName(pageUrl, firstFree);
+        if (::mkdirat(rootFd, QFile::encodeName(name).constData(), 0700) != 0 && errno != EEXIST) {
+            const int error = errno;
+            *again = error == ENOENT;
+            return QStringLiteral("ERROR: latauskansiota %1/%2 ei voitu luoda: %3")
+                .arg(root, name, systemError(error));
+        }
+        const Taken taken = takeFolder(name, &failure);
+        *again = taken != Taken::Yes && taken != Taken::Failed;
+        if (taken == Taken::Failed) {
+            // Nothing of a job that never started stays behind; both fail when not empty.
+            ::unlinkat(rootFd, QFile::encodeName(name).constData(), AT_REMOVEDIR);
+            ::unlinkat(outputFd, RootName, AT_REMOVEDIR);
+        }
+        if (taken != Taken::Yes)
+            return failure;
+    }
+    dropLinksToSavedFiles(folderFd);
+    folder = root + u'/' + folderName;
+    return QString();
+}
+
+QString StagingFolder::occurrenceName(const QString &pageUrl, int occurrence)
+{
+    return occurrence > 1 ? key(pageUrl) + u'-' + QString::number(occurrence) : key(pageUrl);
+}
+
+// Opens and locks the folder `name` in the root; sets `*failure` when a lock
+// fails for another reason than another job holding it.
+StagingFolder::Taken StagingFolder::takeFolder(const QString &name, QString *failure)
+{
+    folderFd = openOwnFolder(rootFd, QFile::encodeName(name));
+    if (folderFd < 0)
+        return errno == ENOENT ? Taken::Missing : Taken::NotOurs;
+    lockFd = tryLock(folderFd);
+    if (lockFd >= 0) {
+        folderName = name;
+        return Taken::Yes;
+    }
+    const int error = errno;
+    closeFd(folderFd);
+    // ENOENT: the folder was removed by a job that finished there.
+    if (error == EWOULDBLOCK || error == ENOENT)
+        return Taken::Busy;
+    *failure = QStringLiteral("ERROR: latauskansiota %1/%2/%3 ei voitu lukita: %4")
+                   .arg(output, QLatin1String(RootName), name, systemError(error));
+    return Taken::Failed;
+}
+
+QString StagingFolder::goneFailure() const
+{
+    if (folderFd < 0)
+        return QString();
+    if (!stillThere(outputFd, output, 0))
+        return QStringLiteral("ERROR: tallennuskansio %1 poistettiin tai siirrettiin kesken latauksen").arg(output);
+    if (!stillThere(folderFd, folder, AT_SYMLINK_NOFOLLOW))
+        return QStringLiteral("ERROR: latauskansio %1 poistettiin tai siirrettiin kesken latauksen").arg(folder);
+    return QString();
+}
+
+void StagingFolder::removeFile(const QString &name) const
+{
+    if (folderFd >= 0)
+        ::unlinkat(folderFd, QFile::encodeName(name).constData(), 0);
+}
+
+void StagingFolder::remove(const QStringList &names)
+{
+    if (folderFd < 0)
         return;
-    QDir(folder).removeRecursively();
-    unlock();
-    // Fails while other downloads wait there, as it should.
-    QDir().rmdir(QFileInfo(folder).path());
-    folder.clear();
+    for (const QString &name : names)
+        removeFile(name);
+    // The lock file goes while it is still locked: a job that opens it
+    // meanwhile sees that it no longer carries the name and moves on.
+    ::unlinkat(folderFd, LockName, 0);
+    closeFd(lockFd);
+    // Both fail while anything else is left there, as they should.
+    ::unlinkat(rootFd, QFile::encodeName(folderName).constData(), AT_REMOVEDIR);
+    ::unlinkat(outputFd, RootName, AT_REMOVEDIR);
+    close();
 }
 
 void StagingFolder::removeIfEmpty()
 {
-    if (!folder.isEmpty()
-        && QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
-               == QStringList{QStringLiteral(".lock")})
-        remove();
+    if (folderFd >= 0 && entries(folderFd) == QStringList{QLatin1String(LockName)})
+        remove({});
 }
 
-void StagingFolder::unlock()
+void StagingFolder::close()
 {
-    if (lockFd >= 0)
-        ::close(lockFd);
-    lockFd = -1;
+    closeFd(lockFd);
+    closeFd(folderFd);
+    closeFd(rootFd);
+    closeFd(outputFd);
+    folder.clear();
 }

@@ -17,6 +17,13 @@ QString absoluteFolder(const QString &folder)
     return QDir(folder.isEmpty() ? QDir::currentPath() : folder).absolutePath();
 }
 
+// Names that differ only in case are one file on FAT, exFAT and CIFS, so a
+// claim holds every spelling of its name.
+QString claimKey(const QString &path)
+{
+    return path.toCaseFolded();
+}
+
 } // namespace
 
 QString TargetNames::numbered(const QString &stem, int n)
@@ -38,8 +45,8 @@ QString TargetNames::claim(const QString &folder, const QString &stem)
     const std::lock_guard<std::mutex> guard(lock);
     for (int n = 1;; ++n) {
         const QString path = absolute + u'/' + numbered(stem, n);
-        if (claimed.count(path) == 0 && !onDisk(path)) {
-            claimed.insert(path);
+        if (claimed.count(claimKey(path)) == 0 && !onDisk(path)) {
+            claimed.insert(claimKey(path));
             return path;
         }
     }
@@ -48,5 +55,5 @@ QString TargetNames::claim(const QString &folder, const QString &stem)
 void TargetNames::release(const QString &path)
 {
     const std::lock_guard<std::mutex> guard(lock);
-    claimed.erase(path);
+    claimed.erase(claimKey(path));
 }

@@ -7,7 +7,8 @@
 
 // Names of finished videos that this program's jobs have claimed. A job
 // claims its name when its finishing step starts and keeps it until the video
-// is in place, so two episodes of one title never end in one file, and no
+// is in place, so two episodes of one title never end in one file (nor two
+// titles that differ only in case, which some file systems take for one), and no
 // existing file is ever replaced: when NAME.mp4 is taken, on disk or by a
 // claim, the video becomes NAME (2).mp4, then (3), and so on.
 class TargetNames

@@ -9,6 +9,7 @@
 
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace external {
 
@@ -79,9 +80,17 @@ QString videoPageAddress(QStringView videoId)
     return portalUrl() % u"/video/" % videoId;
 }
 
-void runAsChild(QProcess &process)
+void runAsChild(QProcess &process, int workingFolder)
 {
-    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    const pid_t parent = ::getpid();
+    process.setChildProcessModifier([parent, workingFolder] {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        // A parent that died before the call above sends no signal any more.
+        if (::getppid() != parent)
+            ::_exit(1);
+        if (workingFolder >= 0 && ::fchdir(workingFolder) != 0)
+            ::_exit(1);
+    });
 }
 
 // The starting thread is suspended from the fork until the child's exec; a

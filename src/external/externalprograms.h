@@ -26,8 +26,9 @@ QStringList webFetcherArguments(const QString &searchWord);
 QString videoPageAddress(QStringView videoId);
 
 // A child ends when the program ends, even when the program is killed, so
-// that no orphan goes on writing a file.
-void runAsChild(QProcess &process);
+// that no orphan goes on writing a file. A working folder given as a
+// descriptor is entered without its path being looked up again.
+void runAsChild(QProcess &process, int workingFolder = -1);
 
 // Starts a child that runs at a lower priority than the window, so that
 // children busy on every core never stall it.

@@ -310,6 +310,17 @@ qsizetype fourthMarker(PageRest &rest)
     return rest.find(Mark::VideoLink, third + markerLength);
 }
 
+// A video id is letters, digits, "-" and "_". The first other character ends
+// it: a link's closing quote and further attributes, and anything a page may
+// put there to add a second address to the field (";", a blank, a line break).
+QStringView videoId(QStringView cut)
+{
+    const auto isIdCharacter = [](QChar c) {
+        return c.isLetter() || c.isDigit() || c == u'-' || c == u'_';
+    };
+    return cut.first(std::find_if_not(cut.begin(), cut.end(), isIdCharacter) - cut.begin());
+}
+
 // Reads the hit whose title link starts at `link`; returns its row and where
 // its description ended (-1 when no paragraph end followed).
 QString readHit(PageRest &rest, qsizetype link, qsizetype *descriptionEnd)
@@ -320,7 +331,7 @@ QString readHit(PageRest &rest, qsizetype link, qsizetype *descriptionEnd)
 
     const qsizetype idStart = link + markerLength;
     const qsizetype idTagEnd = rest.find(Mark::TagClose, idStart);
-    const QStringView id = rest.cut(idStart, idTagEnd - link - 14);
+    const QStringView id = videoId(rest.cut(idStart, idTagEnd - link - 14));
 
     const qsizetype paragraph = rest.find(Mark::Paragraph, idStart);
     const qsizetype paragraphEnd = rest.find(Mark::ParagraphEnd, paragraph + 3);

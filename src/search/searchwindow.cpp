@@ -1,6 +1,7 @@
 #include "search/searchwindow.h"
 
 #include "external/externalprograms.h"
+#include "forms/formfit.h"
 #include "ui_searchwindow.h"
 
 #include <QEvent>
@@ -8,12 +9,15 @@
 #include <QListWidgetItem>
 #include <QTimer>
 
+#include <utility>
+
 searchWindow::searchWindow(QWidget *parent, QString searchWord, QLineEdit *urlField)
     : QDialog(parent)
     , ui(new Ui::searchWindow)
     , urlField(urlField)
 {
     ui->setupUi(this);
+    formfit::fitToFont(this, this);
     this->searchWord = searchWord;
     timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, &searchWindow::pollProcess);
@@ -23,13 +27,21 @@ searchWindow::searchWindow(QWidget *parent, QString searchWord, QLineEdit *urlFi
         if (error == QProcess::FailedToStart)
             showResults();
     });
+    connect(&process, &QProcess::readyReadStandardOutput, this, &searchWindow::readAnswer);
+    // OK, Cancel and the window's close button all end in finished().
+    connect(this, &QDialog::finished, this, &searchWindow::stopSearch);
 }
 
 searchWindow::~searchWindow()
 {
-    // A child still running is ended by the process object's destructor, which
-    // reports its end; the form is gone by then.
+    // A child still running, or killed when the dialog was closed and not yet
+    // reaped, is ended here without a report: the form is gone by then. A
+    // killed wget ends at once.
     process.disconnect(this);
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished();
+    }
     delete ui;
     delete timer;
 }
@@ -78,6 +90,29 @@ void searchWindow::pollProcess()
     showResults();
 }
 
+// The answer is taken as it arrives, so the process object never holds more
+// than one read of it.
+void searchWindow::readAnswer()
+{
+    const QByteArray read = process.readAllStandardOutput();
+    if (answerTooLarge)
+        return;
+    answer += read;
+    if (answer.size() > AnswerLimit) {
+        answerTooLarge = true;
+        answer = QByteArray();
+        process.kill();
+    }
+}
+
+// A closed dialog shows nothing more, so its wget has nothing left to do.
+void searchWindow::stopSearch()
+{
+    timer->stop();
+    process.disconnect(this);
+    process.kill();
+}
+
 void searchWindow::showResults()
 {
     timer->stop();
@@ -85,9 +120,11 @@ void searchWindow::showResults()
         return;
     listFilled = true;
     delete ui->list->takeItem(0);
+    readAnswer();
+    const QByteArray page = std::exchange(answer, QByteArray());
     const QString reason = failure();
     if (reason.isEmpty()) {
-        ui->list->addItems(parseResultsPage(resultsPageText(process.readAllStandardOutput())));
+        ui->list->addItems(parseResultsPage(resultsPageText(page)));
         return;
     }
     ui->list->addItem(statusRow(QStringLiteral("Haku epäonnistui: ") + reason));
@@ -96,6 +133,8 @@ void searchWindow::showResults()
 // Empty when wget ended normally with exit code 0, whatever page it wrote.
 QString searchWindow::failure() const
 {
+    if (answerTooLarge)
+        return QStringLiteral("palvelimen vastaus on yli %1 MiB").arg(AnswerLimit / (1024 * 1024));
     if (process.error() == QProcess::FailedToStart)
         return QStringLiteral("wget-ohjelmaa ei voitu käynnistää");
     if (process.exitStatus() == QProcess::CrashExit)

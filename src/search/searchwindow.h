@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDialog>
 #include <QProcess>
 #include <QString>
@@ -20,6 +21,10 @@ class searchWindow : public QDialog
     Q_OBJECT
 
 public:
+    // The most of wget's answer a search reads; past it the search fails
+    // rather than fill memory with a page that does not end.
+    static constexpr qsizetype AnswerLimit = 16 * 1024 * 1024;
+
     searchWindow(QWidget *parent, QString searchWord, QLineEdit *urlField);
     ~searchWindow() override;
 
@@ -35,6 +40,8 @@ private slots:
     void accept() override;
 
 private:
+    void readAnswer();
+    void stopSearch();
     void showResults();
     QString failure() const;
 
@@ -43,5 +50,7 @@ private:
     QString searchWord;
     QLineEdit *urlField = nullptr;
     QTimer *timer = nullptr;
+    QByteArray answer;
+    bool answerTooLarge = false;
     bool listFilled = false;
 };

@@ -2,7 +2,9 @@
 #include "search/searchwindow.h"
 
 #include <QAccessible>
+#include <QAbstractItemView>
 #include <QAccessibleValueInterface>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QSet>
@@ -24,6 +26,7 @@ private slots:
     void buttonNamesMatchVisibleText_data();
     void buttonNamesMatchVisibleText();
     void mainWindowNamesAreDistinct();
+    void threadCountValueIsTheChoice();
     void progressBarValueFollowsBatch_data();
     void progressBarValueFollowsBatch();
 
@@ -55,6 +58,8 @@ void TestAccessibility::verifyWidget(QWidget *root)
     const QString spokenName = iface->text(QAccessible::Name);
     const QString description = iface->text(QAccessible::Description);
     QVERIFY2(!spokenName.trimmed().isEmpty(), "no accessible name");
+    // Not the current value, as Qt on Linux names a combo box by default.
+    QCOMPARE(spokenName, widget->accessibleName());
     QVERIFY2(description.trimmed().size() > spokenName.size(), "no description beyond the name");
     QVERIFY(spokenName != name);
     // Letters ä and ö must survive the form's UTF-8 as themselves.
@@ -171,6 +176,26 @@ void TestAccessibility::mainWindowNamesAreDistinct()
         names.insert(widget->accessibleName());
     }
     QCOMPARE(names.size(), 10);
+}
+
+// The combo box's choice is its value, and its list of choices is reachable.
+void TestAccessibility::threadCountValueIsTheChoice()
+{
+    MainWindow window;
+    auto *threads = window.findChild<QComboBox *>(QStringLiteral("threadcount"));
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(threads);
+    QCOMPARE(iface->text(QAccessible::Value), QStringLiteral("1"));
+    threads->setCurrentIndex(2);
+    QCOMPARE(iface->text(QAccessible::Value), QStringLiteral("3"));
+    QCOMPARE(iface->text(QAccessible::Name), QStringLiteral("Yht\u00e4aikaiset lataukset"));
+    QCOMPARE(iface->childCount(), 1);
+    QCOMPARE(iface->child(0)->object(), threads->view());
+    QCOMPARE(iface->indexOfChild(iface->child(0)), 0);
+    QVERIFY(iface->actionInterface());
+    iface->actionInterface()->doAction(QAccessibleActionInterface::showMenuAction());
+    QVERIFY(threads->view()->isVisible());
+    iface->actionInterface()->doAction(QAccessibleActionInterface::showMenuAction());
+    QVERIFY(!threads->view()->isVisible());
 }
 
 void TestAccessibility::progressBarValueFollowsBatch_data()

@@ -1,26 +1,35 @@
 #include "app/mainwindow.h"
 #include "external/externalprograms.h"
+#include "forms/formfit.h"
+#include "search/searchwindow.h"
 #include "ui_mainwindow.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
-#include <QRegularExpression>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QStyle>
+#include <QStyleOption>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+
+Q_DECLARE_METATYPE(formfit::TextRoom)
 
 class TestMainWindow : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void widgetTree_data();
     void widgetTree();
     void texts_data();
@@ -34,10 +43,16 @@ private slots:
     void folderChooserIsReused();
     void folderChooserFillsField();
     void folderChooserCancelKeepsField();
-    void clippedTextsInToolTips_data();
-    void clippedTextsInToolTips();
+    void fitFactor_data();
+    void fitFactor();
+    void scaledEdges_data();
+    void scaledEdges();
+    void formsFitFont_data();
+    void formsFitFont();
 
 private:
+    static QList<std::pair<QString, QRect>> mainWindowGeometry();
+    static void verifyTextShowsWhole(QWidget *widget);
     template<typename T>
     static T *child(MainWindow &window, const char *name)
     {
@@ -49,26 +64,94 @@ private:
     }
 };
 
+// The main window's widgets as drawn, in creation order.
+QList<std::pair<QString, QRect>> TestMainWindow::mainWindowGeometry()
+{
+    return {{"url", QRect(10, 20, 331, 20)},           {"pushButton", QRect(10, 150, 141, 51)},
+            {"progressBar", QRect(10, 90, 361, 23)},   {"label", QRect(10, 0, 351, 16)},
+            {"toolButton", QRect(340, 60, 25, 20)},    {"outputfile", QRect(10, 60, 331, 20)},
+            {"label_2", QRect(10, 40, 141, 16)},       {"statusbar", QRect(0, 220, 381, 21)},
+            {"checkBox", QRect(10, 120, 271, 18)},     {"searchword", QRect(280, 170, 91, 20)},
+            {"label_3", QRect(280, 150, 31, 16)},      {"pushButton_2", QRect(300, 190, 75, 23)},
+            {"threadcount", QRect(230, 170, 41, 22)},  {"label_4", QRect(160, 150, 111, 16)}};
+}
+
+// Whether the style leaves a widget's text the room it needs, measured at the
+// widget's size now; line edits must show a whole line, descenders included.
+void TestMainWindow::verifyTextShowsWhole(QWidget *widget)
+{
+    const QFontMetrics metrics = widget->fontMetrics();
+    const auto text = [&](const QString &line) { return metrics.size(Qt::TextShowMnemonic, line); };
+    QStyle *style = widget->style();
+    QSize room;
+    QSize needed;
+    if (auto *label = qobject_cast<QLabel *>(widget)) {
+        room = label->size();
+        needed = label->sizeHint();
+    } else if (auto *button = qobject_cast<QPushButton *>(widget)) {
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.features = button->autoDefault() ? QStyleOptionButton::AutoDefaultButton
+                                                : QStyleOptionButton::None;
+        room = style->subElementRect(QStyle::SE_PushButtonContents, &option, button).size();
+        needed = text(button->text());
+    } else if (auto *box = qobject_cast<QCheckBox *>(widget)) {
+        QStyleOptionButton option;
+        option.initFrom(box);
+        room = style->subElementRect(QStyle::SE_CheckBoxContents, &option, box).size();
+        needed = text(box->text());
+    } else if (auto *button = qobject_cast<QToolButton *>(widget)) {
+        const int frame = style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button);
+        room = button->size() - QSize(2 * frame, 2 * frame);
+        needed = text(button->text());
+    } else if (auto *combo = qobject_cast<QComboBox *>(widget)) {
+        QStyleOptionComboBox option;
+        option.initFrom(combo);
+        room = style->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField,
+                                     combo).size();
+        for (int i = 0; i < combo->count(); ++i)
+            needed = needed.expandedTo(text(combo->itemText(i)));
+    } else if (auto *edit = qobject_cast<QLineEdit *>(widget)) {
+        QStyleOptionFrame option;
+        option.initFrom(edit);
+        option.lineWidth = style->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
+        room = style->subElementRect(QStyle::SE_LineEditContents, &option, edit).size();
+        needed = QSize(0, metrics.height());
+    } else if (auto *bar = qobject_cast<QProgressBar *>(widget)) {
+        room = bar->size();
+        needed = text(QStringLiteral("100%"));
+    } else {
+        room = widget->size();
+        needed = qobject_cast<QDialogButtonBox *>(widget) ? widget->sizeHint() : QSize();
+    }
+    QVERIFY2(needed.width() <= room.width() && needed.height() <= room.height(),
+             qPrintable(QStringLiteral("%1 needs %2 x %3, has %4 x %5")
+                            .arg(widget->objectName())
+                            .arg(needed.width()).arg(needed.height())
+                            .arg(room.width()).arg(room.height())));
+}
+
+// The form grows with larger fonts; the drawn pixels are checked at a font
+// small enough for every text as drawn.
+void TestMainWindow::initTestCase()
+{
+    QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 5));
+}
+
 void TestMainWindow::widgetTree_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("className");
     QTest::addColumn<QRect>("geometry");
 
-    QTest::newRow("url") << "url" << "QLineEdit" << QRect(10, 20, 331, 20);
-    QTest::newRow("pushButton") << "pushButton" << "QPushButton" << QRect(10, 150, 141, 51);
-    QTest::newRow("progressBar") << "progressBar" << "QProgressBar" << QRect(10, 90, 361, 23);
-    QTest::newRow("label") << "label" << "QLabel" << QRect(10, 0, 351, 16);
-    QTest::newRow("toolButton") << "toolButton" << "QToolButton" << QRect(340, 60, 25, 20);
-    QTest::newRow("outputfile") << "outputfile" << "QLineEdit" << QRect(10, 60, 331, 20);
-    QTest::newRow("label_2") << "label_2" << "QLabel" << QRect(10, 40, 141, 16);
-    QTest::newRow("statusbar") << "statusbar" << "QLineEdit" << QRect(0, 220, 381, 21);
-    QTest::newRow("checkBox") << "checkBox" << "QCheckBox" << QRect(10, 120, 271, 18);
-    QTest::newRow("searchword") << "searchword" << "QLineEdit" << QRect(280, 170, 91, 20);
-    QTest::newRow("label_3") << "label_3" << "QLabel" << QRect(280, 150, 31, 16);
-    QTest::newRow("pushButton_2") << "pushButton_2" << "QPushButton" << QRect(300, 190, 75, 23);
-    QTest::newRow("threadcount") << "threadcount" << "QComboBox" << QRect(230, 170, 41, 22);
-    QTest::newRow("label_4") << "label_4" << "QLabel" << QRect(160, 150, 111, 16);
+    const QStringList classes = {"QLineEdit", "QPushButton", "QProgressBar", "QLabel", "QToolButton",
+                                 "QLineEdit", "QLabel", "QLineEdit", "QCheckBox", "QLineEdit",
+                                 "QLabel", "QPushButton", "QComboBox", "QLabel"};
+    const auto widgets = mainWindowGeometry();
+    for (int i = 0; i < widgets.size(); ++i) {
+        const auto &[name, geometry] = widgets.at(i);
+        QTest::newRow(qPrintable(name)) << name << classes.at(i) << geometry;
+    }
 }
 
 void TestMainWindow::widgetTree()
@@ -273,38 +356,126 @@ void TestMainWindow::folderChooserCancelKeepsField()
     QCOMPARE(child<QLineEdit>(window, "outputfile")->text(), QStringLiteral("/tmp/ennen"));
 }
 
-void TestMainWindow::clippedTextsInToolTips_data()
+void TestMainWindow::fitFactor_data()
 {
-    QTest::addColumn<int>("pointSize");
-    QTest::addColumn<QStringList>("tipped");
+    using Room = formfit::TextRoom;
+    QTest::addColumn<QList<Room>>("texts");
+    QTest::addColumn<double>("factor");
 
-    QTest::newRow("tiny font, all fit") << 3 << QStringList();
-    QTest::newRow("large font, none fits")
-        << 30 << QStringList{"label", "label_2", "checkBox", "label_3", "label_4"};
+    QTest::newRow("no texts") << QList<Room>{} << 1.0;
+    QTest::newRow("all fit, never shrunk")
+        << QList<Room>{{QSize(100, 16), QSize(50, 8)}, {QSize(30, 20), QSize(30, 20)}} << 1.0;
+    QTest::newRow("too wide") << QList<Room>{{QSize(100, 16), QSize(150, 10)}} << 1.5;
+    QTest::newRow("too low") << QList<Room>{{QSize(100, 16), QSize(10, 20)}} << 1.25;
+    QTest::newRow("the neediest decides")
+        << QList<Room>{{QSize(100, 16), QSize(120, 16)}, {QSize(40, 20), QSize(60, 10)},
+                       {QSize(300, 20), QSize(10, 10)}}
+        << 1.5;
+    QTest::newRow("nothing drawn needs nothing") << QList<Room>{{QSize(0, 0), QSize(5, 5)}} << 1.0;
 }
 
-// The geometry is fixed, so the font in use decides which texts are cut.
-void TestMainWindow::clippedTextsInToolTips()
+void TestMainWindow::fitFactor()
+{
+    QFETCH(QList<formfit::TextRoom>, texts);
+    QFETCH(double, factor);
+
+    QCOMPARE(formfit::factor(texts), factor);
+}
+
+void TestMainWindow::scaledEdges_data()
+{
+    QTest::addColumn<QRect>("drawn");
+    QTest::addColumn<double>("factor");
+    QTest::addColumn<QRect>("shown");
+
+    QTest::newRow("factor 1 keeps every pixel") << QRect(280, 170, 91, 20) << 1.0 << QRect(280, 170, 91, 20);
+    QTest::newRow("whole pixels") << QRect(10, 20, 331, 20) << 2.0 << QRect(20, 40, 662, 40);
+    // 220 and 241 times the factor round up and down: the line still ends on the window's edge.
+    QTest::newRow("status line stays on the bottom edge")
+        << QRect(0, 220, 381, 21) << 666.0 / 382 << QRect(0, 384, 664, 36);
+}
+
+void TestMainWindow::scaledEdges()
+{
+    QFETCH(QRect, drawn);
+    QFETCH(double, factor);
+    QFETCH(QRect, shown);
+
+    QCOMPARE(formfit::scaled(drawn, factor), shown);
+}
+
+void TestMainWindow::formsFitFont_data()
+{
+    QTest::addColumn<int>("pointSize");
+    QTest::addColumn<bool>("asDrawn");
+
+    QTest::newRow("5 pt, everything fits as drawn") << 5 << true;
+    QTest::newRow("9 pt, Debian's default") << 9 << false;
+    QTest::newRow("11 pt") << 11 << false;
+    QTest::newRow("14 pt, a low-vision setting") << 14 << false;
+}
+
+// At any font every text of both windows shows whole, and each form keeps its
+// drawing: every edge is the drawn one times one factor, never below 1.
+void TestMainWindow::formsFitFont()
 {
     QFETCH(int, pointSize);
-    QFETCH(QStringList, tipped);
+    QFETCH(bool, asDrawn);
 
     const QFont normal = QApplication::font();
-    QFont font = normal;
-    font.setPointSize(pointSize);
-    QApplication::setFont(font);
+    QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), pointSize));
+    // Declared before the windows, so they are gone before the font goes back.
+    const auto restore = qScopeGuard([&normal] { QApplication::setFont(normal); });
     MainWindow window;
-    QApplication::setFont(normal);
+    QLineEdit addresses;
+    searchWindow dialog(nullptr, QString(), &addresses);
 
-    QStringList withTip;
-    for (QWidget *widget : window.centralWidget()->findChildren<QWidget *>()) {
-        const QString tip = widget->toolTip();
-        if (tip.isEmpty())
-            continue;
-        withTip << widget->objectName();
-        QCOMPARE(tip, widget->property("text").toString());
+    struct Form
+    {
+        QWidget *window;
+        QWidget *parent;
+        QSize size;
+        QList<std::pair<QString, QRect>> widgets;
+    };
+    const QList<Form> forms = {
+        {&window, window.centralWidget(), QSize(382, 241), mainWindowGeometry()},
+        {&dialog, &dialog, QSize(541, 405),
+         {{"buttonBox", QRect(190, 370, 341, 32)},
+          {"list", QRect(20, 30, 501, 331)},
+          {"label", QRect(20, 10, 381, 16)}}},
+    };
+    for (const Form &form : forms) {
+        // Each drawn edge d shown at v allows the factors that round d up or down to v.
+        double lowest = 1.0;
+        double highest = 1e9;
+        const auto allow = [&](int drawn, int shown) {
+            if (drawn == 0) {
+                highest = shown == 0 ? highest : 0.0;
+                return;
+            }
+            lowest = std::max(lowest, (shown - 0.5) / drawn);
+            highest = std::min(highest, (shown + 0.5) / drawn);
+        };
+        allow(form.size.width(), form.window->width());
+        allow(form.size.height(), form.window->height());
+        for (const auto &[name, drawn] : form.widgets) {
+            QWidget *widget = form.parent->findChild<QWidget *>(name, Qt::FindDirectChildrenOnly);
+            QVERIFY2(widget, qPrintable(name));
+            if (asDrawn)
+                QCOMPARE(widget->geometry(), drawn);
+            const QRect shown = widget->geometry();
+            allow(drawn.x(), shown.x());
+            allow(drawn.y(), shown.y());
+            allow(drawn.x() + drawn.width(), shown.x() + shown.width());
+            allow(drawn.y() + drawn.height(), shown.y() + shown.height());
+            verifyTextShowsWhole(widget);
+        }
+        QVERIFY2(lowest <= highest, qPrintable(QStringLiteral("no one factor: %1 > %2")
+                                                   .arg(lowest).arg(highest)));
+        qInfo("%s at %d pt: factor %.3f", form.window->metaObject()->className(), pointSize, lowest);
+        if (asDrawn)
+            QCOMPARE(form.window->size(), form.size);
     }
-    QCOMPARE(withTip, tipped);
 }
 
 QTEST_MAIN(TestMainWindow)

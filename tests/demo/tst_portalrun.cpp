@@ -4,6 +4,7 @@
 #include <QTcpSocket>
 
 #include <csignal>
+#include <unistd.h>
 
 namespace {
 
@@ -95,6 +96,59 @@ private slots:
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, portOf(LUMORA_STREAM_URL));
         QVERIFY(!socket.waitForConnected(2000));
+    }
+
+    // Without RUN_DIR the run folder lies in TMPDIR, where every user may
+    // write: only this user's own folder that no one else may write to is used,
+    // and start makes a missing one private.
+    void defaultRunFolder_data()
+    {
+        QTest::addColumn<QString>("found"); // what lies at the default folder's place
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<bool>("refused");
+        QTest::addColumn<bool>("privateAfter");
+        QTest::newRow("missing, status") << "missing" << "status" << 3 << false << false;
+        QTest::newRow("missing, stop") << "missing" << "stop" << 0 << false << false;
+        // The test's own portal holds the ports, so start ends after making the folder.
+        QTest::newRow("missing, start") << "missing" << "start" << 1 << false << true;
+        QTest::newRow("private, status") << "private" << "status" << 3 << false << true;
+        QTest::newRow("link to a private folder") << "link" << "status" << 1 << true << false;
+        QTest::newRow("writable by others, start") << "open" << "start" << 1 << true << false;
+        QTest::newRow("writable by others, stop") << "open" << "stop" << 1 << true << false;
+        QTest::newRow("another user's, start") << "foreign" << "start" << 1 << true << false;
+    }
+    void defaultRunFolder()
+    {
+        QFETCH(QString, found);
+        QTemporaryDir tmp;
+        const QString place = tmp.filePath(QStringLiteral("lumora-portal-%1").arg(::geteuid()));
+        const QFile::Permissions own = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+        if (found == QLatin1String("link")) {
+            QVERIFY(QDir().mkdir(tmp.filePath(QStringLiteral("own")), own));
+            QVERIFY(QFile::link(tmp.filePath(QStringLiteral("own")), place));
+        } else if (found != QLatin1String("missing")) {
+            QVERIFY(QDir().mkdir(place, own));
+        }
+        if (found == QLatin1String("open"))
+            QVERIFY(QFile::setPermissions(place, own | QFile::WriteGroup | QFile::WriteOther));
+        if (found == QLatin1String("foreign")) {
+            if (::geteuid() != 0)
+                QSKIP("only root can give a folder to another user");
+            QVERIFY(::chown(QFile::encodeName(place).constData(), 65534, 65534) == 0);
+        }
+
+        QFETCH(QString, action);
+        const Finished done = portal(action, tmp.path());
+        QTEST(done.exitCode, "exitCode");
+        QFETCH(bool, refused);
+        QCOMPARE(done.err.contains("remove it or give RUN_DIR") && done.err.contains(QFile::encodeName(place)),
+                 refused);
+        QVERIFY(!QFile::exists(place + QStringLiteral("/nginx.conf")));
+        const QFileInfo after(place);
+        QTEST(after.isDir() && !after.isSymLink() && after.ownerId() == ::geteuid()
+                  && !(after.permissions() & (QFile::WriteGroup | QFile::WriteOther)),
+              "privateAfter");
     }
 
     // wget percent-encodes what the user typed, as the downloader's search does.
@@ -264,14 +318,19 @@ private slots:
     }
 
 private:
-    Finished portal(const QString &action)
+    // In the test's run folder, or with a TMPDIR in the default one there.
+    Finished portal(const QString &action, const QString &tmpDir = QString())
     {
         QProcess script;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("BUILD_DIR"), QStringLiteral(LUMORA_BUILD_DIR));
+        QStringList arguments{QStringLiteral(LUMORA_SOURCE_DIR "/scripts/portal"), action};
+        if (tmpDir.isEmpty())
+            arguments << m_run.path();
+        else
+            env.insert(QStringLiteral("TMPDIR"), tmpDir);
         script.setProcessEnvironment(env);
-        script.start(QStringLiteral("bash"),
-                     {QStringLiteral(LUMORA_SOURCE_DIR "/scripts/portal"), action, m_run.path()});
+        script.start(QStringLiteral("bash"), arguments);
         return finish(script, 180000);
     }
 

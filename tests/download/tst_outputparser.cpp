@@ -103,8 +103,14 @@ void TestOutputParser::fetching_data()
     QTest::newRow("error in last lines")
         << QByteArrayList{"(20.0%)\rERROR: failed\nbye\n"} << 20 << "old." << "\rERROR: failed\nbye\n"
         << "ERROR: failed\nbye\n";
-    QTest::newRow("error dropped by a later line")
-        << QByteArrayList{"ERROR: transient\n(5.0%)\r(6.0%)"} << 5 << "old." << "\r(6.0%)" << QString();
+    QTest::newRow("error followed by progress")
+        << QByteArrayList{"ERROR: transient\n(5.0%)\r(6.0%)"} << 5 << "old." << "\r(6.0%)"
+        << "ERROR: transient\n(5.0%)\r(6.0%)";
+    QTest::newRow("first of two dropped errors counts")
+        << QByteArrayList{"ERROR: a\n(1.0%)\r", "ERROR: b\n(2.0%)\r(3.0%)"} << 2 << "old." << "\r(3.0%)"
+        << "ERROR: a\n(1.0%)\r(3.0%)";
+    QTest::newRow("dropped ERROR inside a line is no error")
+        << QByteArrayList{"x ERROR\n(5.0%)\r"} << 5 << "old." << "\r" << QString();
     QTest::newRow("error in other letter case") << QByteArrayList{"Error: x\n"} << 7 << "old." << "Error: x\n" << QString();
     QTest::newRow("error at the very start") << QByteArrayList{"ERROR: x\n"} << 7 << "old." << "ERROR: x\n" << "ERROR: x\n";
     QTest::newRow("ERROR inside a title is no error")
@@ -124,8 +130,8 @@ void TestOutputParser::fetching()
     QTEST(state.baseName, "baseName");
     QTEST(state.output, "output");
     QFETCH(QString, error);
-    QCOMPARE(outputparser::endTest(state.output).isNull(), error.isNull());
-    QCOMPARE(outputparser::endTest(state.output), error);
+    QCOMPARE(outputparser::endTest(state).isNull(), error.isNull());
+    QCOMPARE(outputparser::endTest(state), error);
     // The kept carriage return is met again by the next poll, even without new text.
     QCOMPARE(feed(state, {QByteArray()}, 1), state.output.startsWith(u'\r'));
 }

@@ -1,6 +1,7 @@
 // Pictures of the program at work against the demo portal, on a real X server:
 // the search dialog with its results, and the main window in the middle of a
 // batch. The README shows them.
+#include "app/toolkitfinnish.h"
 #include "leftovers.h"
 #include "portalrun.h"
 #include "windowdriver.h"
@@ -57,6 +58,8 @@ void DemoShotsTest::initTestCase()
     QVERIFY2(QGuiApplication::platformName() == QLatin1String("xcb"),
              "this test wants a real X server (run it under xvfb-run)");
     QVERIFY(work.isValid());
+    // As the program does, so that the dialog's buttons read as a user sees them.
+    QVERIFY(loadToolkitFinnish(*QCoreApplication::instance()));
     const QString problem = portal.start(work.path());
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
 }

@@ -23,13 +23,34 @@ void check(bool condition)
 
 void checkEndTest(const outputparser::State &state)
 {
-    const QString error = outputparser::endTest(state.output);
+    const QString error = outputparser::endTest(state);
     check(error.isNull() || error.startsWith(QLatin1String("ERROR")));
+}
+
+// Below the limits nothing but progress is lost: an error line anywhere in
+// what the fetcher wrote fails the job, and the report starts with the first.
+void checkFetcherError(const outputparser::State &state, const QString &written)
+{
+    if (written.size() >= outputparser::FetchingLineLimit / 2)
+        return;
+    qsizetype first = -1;
+    for (qsizetype e = written.indexOf(QLatin1String("ERROR")); e >= 0 && first < 0;
+         e = written.indexOf(QLatin1String("ERROR"), e + 1)) {
+        if (e == 0 || written.at(e - 1) == u'\n' || written.at(e - 1) == u'\r')
+            first = e;
+    }
+    const QString error = outputparser::endTest(state);
+    check(error.isNull() == (first < 0));
+    qsizetype lineEnd = first;
+    while (lineEnd >= 0 && lineEnd < written.size() && written.at(lineEnd) != u'\n'
+           && written.at(lineEnd) != u'\r')
+        ++lineEnd;
+    check(first < 0 || error.startsWith(QStringView(written).mid(first, lineEnd - first)));
 }
 
 // Each read is handed over in place: copying and splitting the input would
 // cost more allocations than the parser itself makes.
-void feed(outputparser::State &state, QByteArrayView reads, int phase)
+void feed(outputparser::State &state, QByteArrayView reads, int phase, QString *written = nullptr)
 {
     for (qsizetype start = 0; start <= reads.size();) {
         qsizetype end = reads.indexOf(ReadEnd, start);
@@ -37,7 +58,10 @@ void feed(outputparser::State &state, QByteArrayView reads, int phase)
             end = reads.size();
         const QByteArrayView read = reads.sliced(start, end - start);
         start = end + 1;
-        state.output += external::childText(QByteArray::fromRawData(read.data(), read.size()));
+        const QString text = external::childText(QByteArray::fromRawData(read.data(), read.size()));
+        state.output += text;
+        if (written)
+            *written += text;
         if (phase == 1) {
             outputparser::scanFetching(state);
             check(state.output.size() <= outputparser::FetchingLineLimit);
@@ -57,8 +81,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArrayView input(reinterpret_cast<const char *>(data), qsizetype(size));
     const qsizetype childEnd = input.indexOf(ChildEnd);
     outputparser::State state;
-    feed(state, childEnd < 0 ? input : input.first(childEnd), 1);
+    QString written;
+    feed(state, childEnd < 0 ? input : input.first(childEnd), 1, &written);
     checkEndTest(state);
+    checkFetcherError(state, written);
     outputparser::readSaveLine(state);
     if (childEnd >= 0) {
         feed(state, input.sliced(childEnd + 1), 2);

@@ -3,17 +3,21 @@
 // scripted fakes: these cases need output exact to the byte. The real ffmpeg
 // converts wherever the case is about the folder.
 #include "download/outputparser.h"
+#include "download/stagingfolder.h"
 #include "external/externalprograms.h"
 #include "fakeprograms.h"
 #include "jobrun.h"
 #include "mediaclip.h"
+#include "mountedfilesystem.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
 
 #include <glob.h>
+#include <unistd.h>
 
 namespace {
 
@@ -69,12 +73,19 @@ private slots:
     void fetcherNames_data();
     void fetcherNames();
     void floodWithoutCarriageReturn();
+    void errorBeforeProgress();
     void keptTextPastTheLimit_data();
     void keptTextPastTheLimit();
     void converterOutput_data();
     void converterOutput();
     void folders_data();
     void folders();
+    void plantedNames_data();
+    void plantedNames();
+    void exfatStick_data();
+    void exfatStick();
+    void failingDisk_data();
+    void failingDisk();
 
 private:
     QTemporaryDir clips;
@@ -169,6 +180,27 @@ void TestHostileOutput::floodWithoutCarriageReturn()
 #endif
 }
 
+// The fetcher says it failed, goes on with progress and exits with 0. The
+// fake waits between its lines so that polls drop the error line from the
+// job's text before the end; the cut video must not be placed.
+void TestHostileOutput::errorBeforeProgress()
+{
+    FakePrograms fakes;
+    fakes.addScript(external::fetcherProgram(),
+                    "cp -- '" + clip.toUtf8() + "' clip.flv; printf 'Saving to clip.flv\\n' >&2\n"
+                    "printf 'ERROR: RTMP_ReadPacket, failed to read RTMP packet header\\n(40.0%%)\\r' >&2\n"
+                    "sleep 1; printf '(41.0%%)\\r' >&2; sleep 1\n");
+    JobRun run;
+    QVERIFY(QDir().mkpath(run.path(QStringLiteral("out"))));
+    run.start(0, run.path(QStringLiteral("out")));
+    QTRY_VERIFY_WITH_TIMEOUT(run.ended, Patience);
+
+    QVERIFY2(run.kinds.endsWith(u'E'), qPrintable(run.kinds));
+    QVERIFY2(run.errmsg.startsWith(QLatin1String("ERROR: RTMP_ReadPacket")), qPrintable(run.errmsg));
+    QVERIFY2(QFile::exists(run.errmsg.section(QStringLiteral("säilytetty: "), 1)), qPrintable(run.errmsg));
+    QCOMPARE(QDir(run.path(QStringLiteral("out"))).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
 void TestHostileOutput::keptTextPastTheLimit_data()
 {
     QTest::addColumn<int>("phase");
@@ -184,14 +216,21 @@ void TestHostileOutput::keptTextPastTheLimit_data()
     QTest::newRow("fetcher error before the flood")
         << 1 << QByteArrayList{"(3.0%)\rERROR: yhteys katkesi\n", junk, "(4.0%)"} << 3 << QString() << 0
         << "ERROR: yhteys katkesi\n";
+    QTest::newRow("fetcher error inside the flood")
+        << 1 << QByteArrayList{"(3.0%)\r", junk, "\nERROR: yhteys katkesi\n", junk, "(4.0%)"} << 3 << QString()
+        << 0 << "ERROR: yhteys katkesi\n";
     const QByteArray lines = QByteArray("frame=1 time=1.00 \r").repeated(100 * 1000);
     QTest::newRow("converter output")
         << 2 << QByteArrayList{"Duration: 00:01:40.00\n", lines, lines, "ERROR: levy t\xe4ynn\xe4\n"} << 0
         << QString() << 100 << u"ERROR: levy täynnä\n"_qs;
+    QTest::newRow("converter error inside the flood")
+        << 2 << QByteArrayList{"Duration: 00:01:40.00\n", lines, "ERROR: levy t\xe4ynn\xe4\n", lines, lines} << 0
+        << QString() << 100 << u"ERROR: levy täynnä\n"_qs;
 }
 
 // Past the limits the job keeps the first and the newest text: the save line,
-// an error and the duration at the front, the percentage and an error at the end.
+// an error and the duration at the front, the percentage and an error at the
+// end. An error in the dropped middle is kept aside.
 void TestHostileOutput::keptTextPastTheLimit()
 {
     QFETCH(int, phase);
@@ -208,7 +247,7 @@ void TestHostileOutput::keptTextPastTheLimit()
     QTEST(state.baseName, "baseName");
     QTEST(state.duration, "duration");
     QFETCH(QString, error);
-    const QString found = outputparser::endTest(state.output);
+    const QString found = outputparser::endTest(state);
     QVERIFY2(error.isNull() ? found.isNull() : found.startsWith(error), qPrintable(found.left(80)));
 }
 
@@ -306,6 +345,197 @@ void TestHostileOutput::folders()
             QVERIFY2(made.valid(), qPrintable(target));
         }
     }
+}
+
+void TestHostileOutput::plantedNames_data()
+{
+    // Scripts run in bash with $ROOT (the temporary folder, the working
+    // directory of "plant" and "check"), $KEY (the job's folder name), $CLIP.
+    QTest::addColumn<QByteArray>("plant");   // made before the job starts
+    QTest::addColumn<QByteArray>("fetcher"); // runs in the job's folder
+    QTest::addColumn<int>("fixMp4");
+    QTest::addColumn<QString>("errmsg");     // empty: the job ends well
+    QTest::addColumn<QByteArray>("check");   // exits 0 when nothing else was touched
+
+    const QByteArray writes = "printf video > clip.flv; printf 'Saving to clip.flv\\n' >&2\n";
+    const QByteArray appends = "printf video >> clip.flv; printf 'Saving to clip.flv\\n' >&2\n";
+    const QByteArray staging = "mkdir -p out/.lumora-partial/$KEY\n";
+    const QByteArray victim = "mkdir -p victim/sub; echo precious > victim/a; echo precious > victim/sub/b\n";
+    const QByteArray victimWhole = "[ \"$(cat victim/a victim/sub/b)\" = $'precious\\nprecious' ] "
+                                   "&& [ \"$(ls -A victim)\" = $'a\\nsub' ]";
+    const QString notOurs = QStringLiteral("^ERROR: /.*/out/\\.lumora-partial on linkki tai toisen käyttäjän kansio");
+
+    QTest::newRow("job folder is a link to another folder")
+        << victim + "mkdir -p out/.lumora-partial; ln -s ../../victim out/.lumora-partial/$KEY" << writes << 0
+        << QString() << victimWhole + " && [ -L out/.lumora-partial/$KEY ] && [ \"$(cat out/clip.mp4)\" = video ]";
+    QTest::newRow("root is a link to another folder")
+        << victim + "ln -s ../victim out/.lumora-partial" << writes << 0 << notOurs
+        << victimWhole + " && [ -z \"$(ls out)\" ]";
+    QTest::newRow("job folder of another user")
+        << staging + "echo theirs > out/.lumora-partial/$KEY/clip.flv; chown -R 65534 out/.lumora-partial/$KEY"
+        << appends << 0 << QString()
+        << QByteArray("[ \"$(cat out/.lumora-partial/$KEY/clip.flv)\" = theirs ] && [ \"$(cat out/clip.mp4)\" = video ]");
+    QTest::newRow("root of another user")
+        << QByteArray("mkdir -p out/.lumora-partial; chown 65534 out/.lumora-partial") << writes << 0 << notOurs
+        << QByteArray("[ -z \"$(ls out)\" ]");
+    QTest::newRow("a file of the user's in the job folder stays")
+        << staging + "mkdir out/.lumora-partial/$KEY/notes; echo mine > out/.lumora-partial/$KEY/notes/n"
+        << writes << 0 << QString()
+        << QByteArray("[ \"$(cat out/.lumora-partial/$KEY/notes/n)\" = mine ] "
+                      "&& [ \"$(ls -A out/.lumora-partial/$KEY)\" = notes ]");
+    QTest::newRow("partial download of a second occurrence is resumed")
+        << QByteArray("mkdir -p out/.lumora-partial/$KEY-2; printf part- > out/.lumora-partial/$KEY-2/clip.flv")
+        << appends << 0 << QString() << QByteArray("[ \"$(cat out/clip.mp4)\" = part-video ] && [ ! -e out/.lumora-partial ]");
+    // What a crash between the link and the unlink of placing leaves.
+    QTest::newRow("fetched name linked to a saved video")
+        << staging + "echo saved > out/clip.mp4; ln out/clip.mp4 out/.lumora-partial/$KEY/clip.flv" << appends << 0
+        << QString() << QByteArray("[ \"$(cat out/clip.mp4)\" = saved ] && [ \"$(cat 'out/clip (2).mp4')\" = video ]");
+    QTest::newRow("converter's name linked to a saved video")
+        << staging + "echo saved > out/clip.mp4; ln out/clip.mp4 out/.lumora-partial/$KEY/clip.mp4"
+        << QByteArray("cp -- \"$CLIP\" clip.flv; printf 'Saving to clip.flv\\n' >&2") << 1 << QString()
+        << QByteArray("[ \"$(cat out/clip.mp4)\" = saved ] && [ -s 'out/clip (2).mp4' ]");
+    for (const int fixMp4 : {0, 1})
+        QTest::addRow("output folder removed during the download, fixMp4 %d", fixMp4)
+            << QByteArray() << writes + "rm -rf \"$ROOT/out\"" << fixMp4
+            << u"^ERROR: tallennuskansio /.*/out poistettiin tai siirrettiin kesken latauksen$"_qs << QByteArray("true");
+}
+
+// Whatever someone who may write into the output folder planted there, and
+// whatever an earlier run left, the job writes and removes only its own names.
+void TestHostileOutput::plantedNames()
+{
+    QFETCH(QByteArray, plant);
+    QFETCH(QByteArray, fetcher);
+    if (plant.contains("chown") && ::geteuid() != 0)
+        QSKIP("only root can give a folder to another user");
+    FakePrograms fakes;
+    fakes.addScript(external::fetcherProgram(), fetcher);
+    JobRun run;
+    const QString root = run.path(QStringLiteral("."));
+    qputenv("ROOT", QFile::encodeName(root));
+    qputenv("KEY", StagingFolder::key(QStringLiteral("http://portal/video/1")).toLatin1());
+    qputenv("CLIP", QFile::encodeName(clip));
+    const auto bash = [&](const QByteArray &script) {
+        QProcess shell;
+        shell.setWorkingDirectory(root);
+        shell.start(QStringLiteral("bash"), {QStringLiteral("-ec"), QString::fromUtf8(script)});
+        return shell.waitForFinished() && shell.exitStatus() == QProcess::NormalExit && shell.exitCode() == 0;
+    };
+    QVERIFY(QDir().mkpath(run.path(QStringLiteral("out"))));
+    QVERIFY(bash(plant));
+
+    QFETCH(int, fixMp4);
+    run.start(fixMp4, run.path(QStringLiteral("out")));
+    QTRY_VERIFY_WITH_TIMEOUT(run.ended, Patience);
+
+    QFETCH(QString, errmsg);
+    QVERIFY2(run.kinds.endsWith(errmsg.isEmpty() ? u'D' : u'E'), qPrintable(run.kinds + u' ' + run.errmsg));
+    QVERIFY2(run.errmsg.contains(QRegularExpression(errmsg)), qPrintable(run.errmsg));
+    QFETCH(QByteArray, check);
+    QVERIFY2(bash(check), qPrintable(run.files().join(u' ')));
+}
+
+void TestHostileOutput::exfatStick_data()
+{
+    QTest::addColumn<int>("fixMp4");
+    QTest::addColumn<QString>("size");
+    QTest::addColumn<QByteArray>("fetcher");
+
+    const QByteArray copiesClip = "cp -- \"$CLIP\" clip.flv; printf 'Saving to clip.flv\\n' >&2";
+    QTest::newRow("converted") << 1 << "16M" << copiesClip;
+    QTest::newRow("copied") << 0 << "16M" << copiesClip;
+    // About 2 MB free: room for the fetched file, not for a copy of it.
+    QTest::newRow("copied onto a nearly full stick")
+        << 0 << "4M" << QByteArray("head -c 1300000 /dev/urandom > clip.flv; printf 'Saving to clip.flv\\n' >&2");
+}
+
+// A stick has neither renameat2 nor links, and takes "CLIP.mp4" and
+// "clip.mp4" for one file: the video gets a free name beside the older
+// file, which stays as it was, without needing room for a copy.
+void TestHostileOutput::exfatStick()
+{
+    QFETCH(int, fixMp4);
+    QFETCH(QString, size);
+    QFETCH(QByteArray, fetcher);
+    const MountedFileSystem stick(MountedFileSystem::Kind::ExFat, size);
+    if (!stick.problem.isEmpty())
+        QSKIP(qPrintable(stick.problem));
+    FakePrograms fakes;
+    fakes.addScript(external::fetcherProgram(), fetcher + "\ncp clip.flv \"$WORK/fetched\"");
+    qputenv("CLIP", QFile::encodeName(clip));
+    JobRun run;
+    const QDir out(stick.path);
+    QFile older(out.filePath(QStringLiteral("CLIP.mp4")));
+    QVERIFY(older.open(QIODevice::WriteOnly));
+    older.write("an older file");
+    older.close();
+
+    run.start(fixMp4, stick.path);
+    QTRY_VERIFY_WITH_TIMEOUT(run.ended, Patience);
+
+    QVERIFY2(run.kinds.endsWith(u'D'), qPrintable(run.kinds + u' ' + run.errmsg));
+    QVERIFY(older.open(QIODevice::ReadOnly));
+    QCOMPARE(older.readAll(), QByteArray("an older file"));
+    QCOMPARE(out.entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot).size(), 2);
+    const QString saved = out.filePath(QStringLiteral("clip (2).mp4"));
+    if (fixMp4) {
+        QVERIFY(probeMedia(saved).valid());
+    } else {
+        QFile fetched(run.path(QStringLiteral("work/fetched")));
+        QVERIFY(fetched.open(QIODevice::ReadOnly));
+        QFile video(saved);
+        QVERIFY(video.open(QIODevice::ReadOnly));
+        QVERIFY(video.readAll() == fetched.readAll());
+    }
+}
+
+void TestHostileOutput::failingDisk_data()
+{
+    QTest::addColumn<QString>("failing"); // the operation the output folder's file system fails
+    QTest::addColumn<int>("fixMp4");
+    QTest::addColumn<QString>("errmsg");
+    QTest::addColumn<QString>("kept"); // the file the message names: fetched, target, or none
+
+    QTest::newRow("lock refused (ENOLCK)") << "flock" << 0
+                                           << "^ERROR: latauskansiota /.*/\\.lumora-partial/[0-9a-f]+ ei voitu lukita: "
+                                           << "none";
+    const QString fileNotFlushed = QStringLiteral("^ERROR: tiedostoa clip\\.flv ei voitu kirjoittaa levylle: .*säilytetty: ");
+    QTest::newRow("file flush fails (EIO)") << "fsync" << 0 << fileNotFlushed << "fetched";
+    QTest::newRow("file close fails (EIO)") << "flush" << 0 << fileNotFlushed << "fetched";
+    const QString folderNotFlushed =
+        QStringLiteral("^ERROR: video sai nimen /.*/clip\\.mp4, mutta kansion muutosta ei voitu kirjoittaa levylle: ");
+    QTest::newRow("folder flush fails (EIO), copied") << "fsyncdir" << 0 << folderNotFlushed << "target";
+    QTest::newRow("folder flush fails (EIO), converted") << "fsyncdir" << 1 << folderNotFlushed << "fetched";
+}
+
+// A disk that fails a write of the placing, or a lock, fails the job; the
+// file it names is there, and nothing of a job that never began is left.
+void TestHostileOutput::failingDisk()
+{
+    QFETCH(QString, failing);
+    QFETCH(int, fixMp4);
+    QFETCH(QString, kept);
+    const MountedFileSystem disk(failing);
+    if (!disk.problem.isEmpty())
+        QSKIP(qPrintable(disk.problem));
+    FakePrograms fakes;
+    fakes.addScript(external::fetcherProgram(),
+                    "cp -- '" + clip.toUtf8() + "' clip.flv; printf 'Saving to clip.flv\\n' >&2\n");
+    JobRun run;
+    run.start(fixMp4, disk.path);
+    QTRY_VERIFY_WITH_TIMEOUT(run.ended, Patience);
+
+    QVERIFY2(run.kinds.endsWith(u'E'), qPrintable(run.kinds));
+    QFETCH(QString, errmsg);
+    QVERIFY2(run.errmsg.contains(QRegularExpression(errmsg)), qPrintable(run.errmsg));
+    const QString named = run.errmsg.section(QStringLiteral("säilytetty: "), 1);
+    const QDir out(disk.path);
+    if (kept == u"none")
+        QCOMPARE(out.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    else
+        QVERIFY2(named.endsWith(kept == u"target" ? QLatin1String("/clip.mp4") : QLatin1String("/clip.flv"))
+                     && QFileInfo(named).size() > 0,
+                 qPrintable(named));
 }
 
 QTEST_GUILESS_MAIN(TestHostileOutput)

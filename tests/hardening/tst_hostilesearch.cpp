@@ -98,6 +98,14 @@ void TestHostileSearch::pages_data()
     QTest::newRow("markers cut at the end") << two + "<a href=\"/vid" << twoRows;
     QTest::newRow("marker cut in the last hit") << two + hit("3", "Kolme", "x").left(60) << twoRows;
     QTest::newRow("NUL bytes") << two + QByteArray(1, '\0') + hit("3", "Kolme", "Piilossa") << twoRows;
+    // The id ends at the first character that is no letter, digit, "-" or "_".
+    QTest::newRow("second address after ;")
+        << hit("1007;http://elsewhere/x", "Vieras", "v") << QStringList{"<1007> Vieras: v"};
+    QTest::newRow("blank, tab and line break in ids")
+        << hit("12 http://x", "A", "a") + hit("13\thttp://x", "B", "b") + hit("14\r\nhttp://x", "C", "c")
+        << QStringList{"<12> A: a", "<13> B: b", "<14> C: c"};
+    QTest::newRow("query and path in an id")
+        << hit("15?x=/../1", "D", "d") + hit("a-b_C9/../../x", "E", "e") << QStringList{"<15> D: d", "<a-b_C9> E: e"};
     QTest::newRow("UTF-8 and Latin-1 mixed")
         << hit("7", "S\xc3\xa4\xc3\xa4", "\xd6inen pakkanen") << QStringList{u"<7> SÃ¤Ã¤: Öinen pakkanen"_qs};
 }

@@ -296,11 +296,9 @@ void TestPackage::commandLine()
     // Qt's complaint about a missing runtime folder is no part of what is printed.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), work.path());
-    // Help and version are asked for on a text console too, without a display.
-    if (exitCode == 0) {
-        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            environment.remove(QLatin1String(name));
-    }
+    // Help, version and a wrong option answer on a text console too, without a display.
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QLatin1String(name));
     process.setProcessEnvironment(environment);
     process.start(program, arguments);
     QVERIFY(process.waitForFinished(30000));
@@ -361,21 +359,24 @@ void TestPackage::packageFields()
 
 void TestPackage::packageDependencies_data()
 {
+    QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("dependency");
     for (const char *name : {"libqt6core6", "libqt6gui6", "libqt6widgets6", "qt6-qpa-plugins",
-                             "ffmpeg", "wget", "rtmpdump"})
-        QTest::newRow(name) << QString::fromLatin1(name);
+                             "qt6-translations-l10n", "ffmpeg", "wget", "rtmpdump"})
+        QTest::newRow(name) << QStringLiteral("Depends") << QString::fromLatin1(name);
+    QTest::newRow("qt6-wayland") << QStringLiteral("Recommends") << QStringLiteral("qt6-wayland");
 }
 
 void TestPackage::packageDependencies()
 {
+    QFETCH(QString, field);
     QFETCH(QString, dependency);
 
     QSet<QString> names;
-    const auto clauses = fields.value(QStringLiteral("Depends")).split(QLatin1Char(','));
+    const auto clauses = fields.value(field).split(QLatin1Char(','));
     for (const QString &clause : clauses)
         names.insert(clause.trimmed().section(QLatin1Char(' '), 0, 0));
-    QVERIFY2(names.contains(dependency), qPrintable(fields.value(QStringLiteral("Depends"))));
+    QVERIFY2(names.contains(dependency), qPrintable(fields.value(field)));
 }
 
 // Errors, warnings and the informational tags alike.

@@ -39,6 +39,7 @@ QString decodedLiterally(const QString &text)
 QStringList literalScan(QString page)
 {
     const QString marker = QStringLiteral("href=\"/video/");
+    static const QRegularExpression idCharacters(QStringLiteral("^[\\p{L}\\p{Nd}_-]*"));
     QStringList rows;
     qsizetype a = page.indexOf(marker);
     while (a != -1) {
@@ -53,8 +54,8 @@ QStringList literalScan(QString page)
         const qsizetype q = page.indexOf(QStringLiteral("<p>"), p + 13);
         const qsizetype r = page.indexOf(QStringLiteral("p>"), q + 3);
         const QString title = page.mid(g + 1, l - g - 1), description = page.mid(q + 3, r - q - 5);
-        rows << "<" + page.mid(p + 13, h - p - 14) + "> " + decodedLiterally(title) + ": "
-                    + decodedLiterally(description);
+        const QString id = idCharacters.match(page.mid(p + 13, h - p - 14)).captured();
+        rows << "<" + id + "> " + decodedLiterally(title) + ": " + decodedLiterally(description);
         page.remove(0, r);
         a = page.indexOf(marker);
     }
@@ -101,7 +102,7 @@ void TestResultsParser::pages_data()
         << QStringList{u"<123> Uutiset: Päivän uutiset"_qs};
     QTest::newRow("class attribute")
         << three + "<a href=\"/video/77\" class=\"otsikko\">S&auml;&auml;</a><p>d</p>"
-        << QStringList{u"<77\" class=\"otsikko> Sää: d"_qs};
+        << QStringList{u"<77> Sää: d"_qs};
     QTest::newRow("title starts with a tag")
         << three + link("5", "<span>Otsikko</span>") + "<p>kuvaus</p>" << QStringList{"<5> : kuvaus"};
     QTest::newRow("no paragraph after the hits")
@@ -111,12 +112,12 @@ void TestResultsParser::pages_data()
                        "<5> e: >b</a><a href=\"/video/3\">c</a>"
                        "<a href=\"/video/4\">d</a><a href=\"/video/5\">e</a> loppu"};
     QTest::newRow("marker followed by >")
-        << three + "<a href=\"/video/>X</a><p>k</p>" << QStringList{"<>X</a><p>k</p>> X: k"};
+        << three + "<a href=\"/video/>X</a><p>k</p>" << QStringList{"<> X: k"};
     QTest::newRow("references of each kind")
         << three + link("a&auml;b", "T&ouml;&Ouml; &amp; &#228;&#xE4;&#XC4;&#0000246;")
                + "<p>&Auml;&amp;auml;&nbsp;&quot;&apos;&lt;b&gt;&aring;&Aring;&ndash;&euro;"
                  "&thetasym;&sup2;&Yuml;&#x1F600;</p>"
-        << QStringList{u"<a&auml;b> TöÖ & ääÄö: Ä&auml;\u00a0\"'<b>åÅ–€ϑ²Ÿ😀"_qs};
+        << QStringList{u"<a> TöÖ & ääÄö: Ä&auml;\u00a0\"'<b>åÅ–€ϑ²Ÿ😀"_qs};
     QTest::newRow("references left as written")
         << three + link("1", "&amp tuuli &; &#; &#x; &#xg; &bogus; &AUML; &#0; &#xD800; &#1114112; &")
                + "<p>S&auml;&auml; &amp; tuuli &&amp;&#99999999999999999999;&thetasyma;&2;</p>"
@@ -171,14 +172,19 @@ void TestResultsParser::randomPagesMatchLiteralScan()
     // comes up.
     const QStringList pieces{"href=\"/video/", "href=\"/video/", "href=\"/video/", "<a ", ">", "<",
                              "<p>", "</p>", "p>", "&auml;", "&Ouml;", "&amp;", "&#228;", "&#xE4;",
-                             "&", "#", ";", "7", "x", "\"", " ", "ä"};
+                             "&", "#", ";", "7", "x", "\"", " ", "ä", "\n", "-"};
     QRandomGenerator random(20240611);
     for (int round = 0; round < 3000; ++round) {
         QString page;
         const int length = random.bounded(90);
         for (int i = 0; i < length; ++i)
             page += pieces.at(random.bounded(pieces.size()));
-        QCOMPARE(parseResultsPage(page), literalScan(page));
+        const QStringList rows = parseResultsPage(page);
+        QCOMPARE(rows, literalScan(page));
+        // Nothing a page holds can add a second address to the field.
+        for (const QString &row : rows)
+            QVERIFY2(!videoAddress(row).contains(QRegularExpression(QStringLiteral("[;\\s]"))),
+                     qPrintable(row));
     }
 }
 

@@ -1,18 +1,25 @@
 #include "app/mainwindow.h"
+#include "app/toolkitfinnish.h"
+#include "external/buildconfig.h"
 #include "external/externalprograms.h"
 #include "search/searchwindow.h"
 
 #include "fakeprograms.h"
+#include "leftovers.h"
 #include "loopbackhttpserver.h"
 
 #include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 
 namespace {
 
@@ -42,6 +49,11 @@ QStringList rows(const QListWidget *list)
     for (int row = 0; row < list->count(); ++row)
         texts << list->item(row)->text();
     return texts;
+}
+
+bool wgetRunning()
+{
+    return !childProcesses().filter(QStringLiteral("(wget)")).isEmpty();
 }
 
 QListWidget *listOf(const QDialog *dialog)
@@ -86,10 +98,12 @@ private slots:
     void listFilledWithoutTick_data();
     void listFilledWithoutTick();
     void destroyedWhileSearching();
-    void cancelLetsSearchFinish();
+    void closingStopsSearch_data();
+    void closingStopsSearch();
     void handBack_data();
     void handBack();
     void twoSearchesTwoDialogs();
+    void toolkitSpeaksFinnish();
 
 private:
     const QUrl portal{external::portalUrl()};
@@ -166,6 +180,13 @@ void TestSearchWindow::listFilledWithoutTick_data()
     QTest::newRow("hits") << true << twoHits << QByteArray("real")
                           << QStringList({"<11> Jakso 11: Kuvaus 11", "<12> Jakso 12: Kuvaus 12"});
     QTest::newRow("no hits") << true << resultsPage({}) << QByteArray("real") << QStringList();
+    const qsizetype limit = searchWindow::AnswerLimit;
+    QTest::newRow("answer at the limit") << true << twoHits + QByteArray(limit - twoHits.size(), ' ')
+                                         << QByteArray("real")
+                                         << QStringList({"<11> Jakso 11: Kuvaus 11", "<12> Jakso 12: Kuvaus 12"});
+    QTest::newRow("answer past the limit") << true << twoHits + QByteArray(limit - twoHits.size() + 1, ' ')
+                                           << QByteArray("real")
+                                           << QStringList{failed + u"palvelimen vastaus on yli 16 MiB"_qs};
     QTest::newRow("server down") << false << twoHits << QByteArray("real")
                                  << QStringList{failed + u"palvelimeen ei saatu yhteyttä"_qs};
     QTest::newRow("page not found") << true << QByteArray() << QByteArray("real")
@@ -213,19 +234,36 @@ void TestSearchWindow::listFilledWithoutTick()
     }
 }
 
-void TestSearchWindow::cancelLetsSearchFinish()
+void TestSearchWindow::closingStopsSearch_data()
 {
+    QTest::addColumn<int>("how"); // a button of the box, or 0 for the window's close button
+
+    QTest::newRow("OK") << int(QDialogButtonBox::Ok);
+    QTest::newRow("Cancel") << int(QDialogButtonBox::Cancel);
+    QTest::newRow("window closed") << 0;
+}
+
+// A dialog closed while its search runs ends its wget, and nothing more
+// fills its list.
+void TestSearchWindow::closingStopsSearch()
+{
+    QFETCH(int, how);
     Search search(QStringLiteral("vanha"));
     QVERIFY(search.server.listen(portal));
     search.server.setPage(searchTarget("jakso"), resultsPage({"21"}));
     search.server.hold();
     search.start();
     QTRY_COMPARE_WITH_TIMEOUT(search.server.targets().size(), 1, childTimeout);
+    QVERIFY(wgetRunning());
 
-    search.press(QDialogButtonBox::Cancel);
+    if (how)
+        search.press(QDialogButtonBox::StandardButton(how));
+    else
+        search.dialog.close();
     QVERIFY(search.dialog.isHidden());
+    QTRY_VERIFY_WITH_TIMEOUT(!wgetRunning(), childTimeout);
     search.server.release();
-    QTRY_COMPARE_WITH_TIMEOUT(rows(search.list()), QStringList{"<21> Jakso 21: Kuvaus 21"}, childTimeout);
+    QCOMPARE(rows(search.list()), inProgress);
     QCOMPARE(search.url.text(), QStringLiteral("vanha"));
 }
 
@@ -319,6 +357,49 @@ void TestSearchWindow::twoSearchesTwoDialogs()
     QTRY_COMPARE_WITH_TIMEOUT(rows(listOf(dialogs.at(1))),
                               QStringList({"<61> Jakso 61: Kuvaus 61", "<62> Jakso 62: Kuvaus 62"}),
                               childTimeout);
+
+    // A closed dialog goes; the other stays open, and closing the newest
+    // leaves the window able to search again.
+    dialogs.at(0)->reject();
+    QTRY_COMPARE(window.findChildren<searchWindow *>(), QList<searchWindow *>{dialogs.at(1)});
+    QVERIFY(dialogs.at(1)->isVisible());
+    dialogs.at(1)->close();
+    QTRY_VERIFY(window.findChildren<searchWindow *>().isEmpty());
+    button->click();
+    const QList<searchWindow *> again = window.findChildren<searchWindow *>();
+    QCOMPARE(again.size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(listOf(again.first())->count(), 2, childTimeout);
+}
+
+// With Qt's catalogue loaded, as the program loads it, what Qt names itself
+// (the dialog's buttons, the folder chooser, a line edit's menu) is Finnish,
+// while the forms' own texts stay as they are.
+void TestSearchWindow::toolkitSpeaksFinnish()
+{
+    QTranslator *finnish = loadToolkitFinnish(*QCoreApplication::instance());
+    QVERIFY2(finnish, "Qt's catalogue qtbase_fi.qm is missing (Debian package qt6-translations-l10n)");
+    QLineEdit url;
+    searchWindow dialog(nullptr, QString(), &url);
+    MainWindow window;
+    QScopedPointer<QMenu> menu(url.createStandardContextMenu());
+    window.DialogOpen();
+    auto *chooser = window.findChild<QFileDialog *>()->findChild<QDialogButtonBox *>();
+    QCoreApplication::removeTranslator(finnish);
+    delete finnish;
+
+    auto *buttons = dialog.findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
+    QCOMPARE(buttons->button(QDialogButtonBox::Ok)->text(), QStringLiteral("OK"));
+    QCOMPARE(buttons->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Peru"));
+    QCOMPARE(chooser->button(QDialogButtonBox::Open)->text(), QStringLiteral("&Valitse"));
+    QCOMPARE(chooser->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Peru"));
+    QVERIFY2(menu->actions().first()->text().startsWith(QLatin1String("&Kumoa")),
+             qPrintable(menu->actions().first()->text()));
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Haku lumorasta"));
+    QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("label"))->text(),
+             QStringLiteral("Löytyi seuraavat tiedot"));
+    QCOMPARE(window.windowTitle(), QStringLiteral("ZVB lumora downloader v" LUMORA_VERSION));
+    QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("pushButton"))->text(),
+             QStringLiteral("Tallenna"));
 }
 
 QTEST_MAIN(TestSearchWindow)

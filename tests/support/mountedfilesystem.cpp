@@ -1,0 +1,79 @@
+#include "mountedfilesystem.h"
+
+#include <QDir>
+#include <QProcess>
+
+#include <unistd.h>
+
+namespace {
+
+bool run(const QString &program, const QStringList &arguments, QByteArray *output = nullptr)
+{
+    QProcess process;
+    process.start(program, arguments);
+    const bool ok = process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit
+                    && process.exitCode() == 0;
+    if (output)
+        *output = process.readAllStandardOutput().trimmed();
+    return ok;
+}
+
+} // namespace
+
+MountedFileSystem::MountedFileSystem(Kind kind, const QString &size)
+{
+    const QString point = folder.filePath(QStringLiteral("mnt"));
+    QDir().mkpath(point);
+    if (kind == Kind::Plain) {
+        path = point;
+        return;
+    }
+    if (::geteuid() != 0) {
+        problem = QStringLiteral("mounting a file system needs root");
+        return;
+    }
+    const bool mounted = kind == Kind::Tmpfs
+                             ? run(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
+                                                            QStringLiteral("-o"), QStringLiteral("size=") + size,
+                                                            QStringLiteral("tmpfs"), point})
+                             : mountExFat(size, point);
+    if (mounted)
+        path = unmountAt = point;
+    else
+        problem = kind == Kind::Tmpfs ? QStringLiteral("cannot mount a tmpfs here")
+                                      : QStringLiteral("cannot mount exFAT here (exfatprogs, exfat-fuse, a loop device)");
+}
+
+MountedFileSystem::MountedFileSystem(const QString &failing)
+{
+    const QString point = folder.filePath(QStringLiteral("mnt"));
+    const QString backing = folder.filePath(QStringLiteral("backing"));
+    QDir().mkpath(point);
+    QDir().mkpath(backing);
+    const QString program = QStringLiteral(LUMORA_FAULTYFS);
+    if (program.isEmpty())
+        problem = QStringLiteral("built without libfuse3");
+    else if (::geteuid() != 0)
+        problem = QStringLiteral("mounting a file system needs root");
+    else if (run(program, {backing, point, failing}))
+        path = unmountAt = point;
+    else
+        problem = QStringLiteral("cannot mount a FUSE file system here");
+}
+
+bool MountedFileSystem::mountExFat(const QString &size, const QString &point)
+{
+    const QString image = folder.filePath(QStringLiteral("exfat.img"));
+    return run(QStringLiteral("truncate"), {QStringLiteral("-s"), size, image})
+           && run(QStringLiteral("mkfs.exfat"), {image})
+           && run(QStringLiteral("losetup"), {QStringLiteral("-f"), QStringLiteral("--show"), image}, &loopDevice)
+           && run(QStringLiteral("mount.exfat-fuse"), {QString::fromLocal8Bit(loopDevice), point});
+}
+
+MountedFileSystem::~MountedFileSystem()
+{
+    if (!unmountAt.isEmpty())
+        run(QStringLiteral("umount"), {unmountAt});
+    if (!loopDevice.isEmpty())
+        run(QStringLiteral("losetup"), {QStringLiteral("-d"), QString::fromLocal8Bit(loopDevice)});
+}

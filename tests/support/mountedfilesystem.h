@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+// A file system that users save to, mounted on a fresh folder for the
+// object's lifetime: an exFAT stick through FUSE (no renameat2, no links,
+// names that differ only in case are one file), a tmpfs of a given size, or
+// a folder through a FUSE file system that fails one operation.
+// Mounting needs root; `problem` says why the file system could not be made.
+class MountedFileSystem
+{
+public:
+    enum class Kind {
+        Plain, // a folder of the temporary folder's own file system, nothing mounted
+        ExFat,
+        Tmpfs
+    };
+
+    // `size` as mount and truncate take it: "256k", "16M".
+    MountedFileSystem(Kind kind, const QString &size);
+    // A folder that fails one operation as a failing disk does: "fsync",
+    // "flush", "fsyncdir" or "flock" (see faultyfs.cpp).
+    explicit MountedFileSystem(const QString &failing);
+    ~MountedFileSystem();
+    MountedFileSystem(const MountedFileSystem &) = delete;
+    MountedFileSystem &operator=(const MountedFileSystem &) = delete;
+
+    QString path;
+    QString problem;
+
+private:
+    bool mountExFat(const QString &size, const QString &point);
+
+    QTemporaryDir folder;
+    QString unmountAt;
+    QByteArray loopDevice;
+};
