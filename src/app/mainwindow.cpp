@@ -121,9 +121,12 @@ void MainWindow::showQueue(const QString &front)
         ui->url->setText(front);
     writingField = false;
     const int behind = batch.behindField();
-    ui->url->setToolTip(behind == 0 ? QString()
-                                    : QStringLiteral("Kentän osoitteiden jälkeen jonossa vielä %1 osoitetta")
-                                          .arg(behind));
+    if (behind == 0)
+        ui->url->setToolTip(QString());
+    else
+        ui->url->setToolTip(QStringLiteral("Kentän osoitteiden jälkeen jonossa vielä %1 %2")
+                                .arg(behind)
+                                .arg(behind == 1 ? QStringLiteral("osoite") : QStringLiteral("osoitetta")));
 }
 
 void MainWindow::startJob(int slot, const BatchQueue::Taken &taken)
@@ -231,7 +234,7 @@ QString MainWindow::endText() const
                        .arg(batch.total())
                        .arg(batch.failed());
     if (batch.retried() > 0)
-        text += QStringLiteral(" – %1 palautettu osoitekenttään").arg(batch.retried());
+        text += QStringLiteral(" – %1 palautettu kenttään").arg(batch.retried());
     return text;
 }
 

@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -432,6 +433,12 @@ void TestBatch::pastedLists()
     batch.window->findChild<QComboBox *>()->setCurrentIndex(4);
     batch.button()->click();
     QCOMPARE(batch.status(), QStringLiteral("Ladataan tiedostoja..5/%1").arg(saved.size()));
+    // The field shows the front of what waits, its tool tip counts the rest.
+    const QString shown = batch.field("url")->text();
+    QVERIFY(shown.size() <= BatchQueue::ShownLength);
+    static const QRegularExpression number(QStringLiteral("\\d+"));
+    const int behind = number.match(batch.field("url")->toolTip()).captured().toInt();
+    QCOMPARE(int(shown.count(u';')) + 1 + behind, qMax(1, int(saved.size()) - 5));
     QTRY_VERIFY_WITH_TIMEOUT(batch.controlsEnabled(), 20 * Patience);
     QCOMPARE(batch.status(), allSaved);
     QCOMPARE(savedFiles(), saved);
@@ -451,7 +458,7 @@ void TestBatch::failedComeBack()
     batch.field("url")->setText(batch.field("url")->text() + QStringLiteral(";now-ok-0-f"));
     release(QStringLiteral("b"));
     QTRY_VERIFY_WITH_TIMEOUT(batch.controlsEnabled(), Patience);
-    QCOMPARE(batch.status(), QStringLiteral("Valmis: 3/5 tallennettu, 2 epäonnistui – 2 palautettu osoitekenttään"));
+    QCOMPARE(batch.status(), QStringLiteral("Valmis: 3/5 tallennettu, 2 epäonnistui – 2 palautettu kenttään"));
     QCOMPARE(batch.field("url")->text(), QStringLiteral("wait-flaky-0-b;now-dies-0-d;now-ok-0-f"));
 
     batch.button()->click();
@@ -480,11 +487,11 @@ void TestBatch::batchEnd_data()
     QTest::newRow("all saved") << "now-ok-0-a;now-ok-0-b" << 2 << allSaved << QStringList()
                                << QStringList{"a.mp4", "b.mp4"} << "now-ok-0-b";
     QTest::newRow("one failed") << "now-ok-0-a;now-fail-0-b;now-ok-0-c" << 2
-                                << "Valmis: 2/3 tallennettu, 1 epäonnistui – 1 palautettu osoitekenttään"
+                                << "Valmis: 2/3 tallennettu, 1 epäonnistui – 1 palautettu kenttään"
                                 << QStringList{"ERROR: fake failure b"} << QStringList{".lumora-partial", "a.mp4", "c.mp4"}
                                 << "now-fail-0-b";
     QTest::newRow("all failed") << "now-fail-0-a;now-fail-0-b;now-fail-0-c" << 1
-                                << "Valmis: 0/3 tallennettu, 3 epäonnistui – 3 palautettu osoitekenttään"
+                                << "Valmis: 0/3 tallennettu, 3 epäonnistui – 3 palautettu kenttään"
                                 << QStringList{"ERROR: fake failure a", "ERROR: fake failure b",
                                                "ERROR: fake failure c"}
                                 << QStringList{".lumora-partial"} << "now-fail-0-a;now-fail-0-b;now-fail-0-c";
@@ -603,7 +610,7 @@ void TestBatch::desktop_data()
 
     QTest::newRow("unseen, all saved") << "wait-ok-0-b" << false << true << QStringList{allSaved};
     QTest::newRow("unseen, one failed") << "wait-fail-0-b" << false << true
-                                        << QStringList{"Valmis: 1/2 tallennettu, 1 epäonnistui – 1 palautettu osoitekenttään"};
+                                        << QStringList{"Valmis: 1/2 tallennettu, 1 epäonnistui – 1 palautettu kenttään"};
     QTest::newRow("active window") << "wait-ok-0-b" << true << true << QStringList();
     QTest::newRow("no bus") << "wait-ok-0-b" << false << false << QStringList();
 }

@@ -233,7 +233,7 @@ void FaultsTest::unknownVideoAmongGoodOnes()
                       outFolder(), 1);
     QTRY_VERIFY_WITH_TIMEOUT(driver.controlsEnabled(), Patience);
 
-    QCOMPARE(driver.status(), QStringLiteral("Valmis: 1/2 tallennettu, 1 epäonnistui – 1 palautettu osoitekenttään"));
+    QCOMPARE(driver.status(), QStringLiteral("Valmis: 1/2 tallennettu, 1 epäonnistui – 1 palautettu kenttään"));
     QCOMPARE(driver.line("url")->text(), external::videoPageAddress(QStringLiteral("9999")));
     const QStringList errors = driver.statusHistory().filter(QStringLiteral("ERROR"));
     QCOMPARE(errors.size(), 1);
@@ -275,7 +275,7 @@ void FaultsTest::outputFolderNotWritable()
     driver.startBatch(external::videoPageAddress(QStringLiteral("1006")), folder, 1, repairMp4);
     QTRY_VERIFY_WITH_TIMEOUT(driver.controlsEnabled(), Patience);
 
-    QCOMPARE(driver.status(), QStringLiteral("Valmis: 0/1 tallennettu, 1 epäonnistui – 1 palautettu osoitekenttään"));
+    QCOMPARE(driver.status(), QStringLiteral("Valmis: 0/1 tallennettu, 1 epäonnistui – 1 palautettu kenttään"));
     const QStringList errors = driver.statusHistory().filter(QStringLiteral("ERROR"));
     QCOMPARE(errors.size(), 1);
     QVERIFY2(errors.first().contains(folder), qPrintable(errors.first()));
@@ -337,7 +337,7 @@ void FaultsTest::fetcherKilledThenResumed()
     QCOMPARE(::kill(fetcher, SIGKILL), 0);
 
     QTRY_VERIFY_WITH_TIMEOUT(driver.controlsEnabled(), Patience);
-    QCOMPARE(driver.status(), QStringLiteral("Valmis: 0/1 tallennettu, 1 epäonnistui – 1 palautettu osoitekenttään"));
+    QCOMPARE(driver.status(), QStringLiteral("Valmis: 0/1 tallennettu, 1 epäonnistui – 1 palautettu kenttään"));
     const QStringList errors = driver.statusHistory().filter(QStringLiteral("ERROR"));
     QCOMPARE(errors.size(), 1);
     const QString partial = staged(QStringLiteral("1002"), QStringLiteral("Sää ja ilmasto.flv"));

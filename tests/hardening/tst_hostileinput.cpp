@@ -154,7 +154,7 @@ void TestHostileInput::addresses()
     QCOMPARE(recordedAddresses(), pieces);
     QFETCH(int, total);
     QCOMPARE(window.field("statusbar")->text(),
-             QStringLiteral("Valmis: 0/%1 tallennettu, %1 epäonnistui – %2 palautettu osoitekenttään")
+             QStringLiteral("Valmis: 0/%1 tallennettu, %1 epäonnistui – %2 palautettu kenttään")
                  .arg(total)
                  .arg(pieces.size()));
     QCOMPARE(window.field("statusbar")->toolTip().count(QStringLiteral("ERROR: osoitteella ei ole videota")),
