@@ -1,6 +1,7 @@
 #include "download/downloader.h"
 
 #include "download/finishing.h"
+#include "download/mp4check.h"
 #include "download/targetnames.h"
 #include "external/externalprograms.h"
 
@@ -8,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QStorageInfo>
 #include <QThread>
 #include <QTimer>
 
@@ -241,10 +243,13 @@ void downloader::endFetching()
     if (error.isNull())
         error = finishing::fetcherEndFailure(process.exitStatus() == QProcess::NormalExit,
                                              process.exitCode());
-    if (error.isEmpty())
+    if (error.isEmpty()) {
         beginFinishing();
-    else
-        fail(partialKept() ? finishing::childFailure(error, fetched()) : error);
+        return;
+    }
+    if (const qint64 room = roomLeft(); room >= 0 && room < finishing::FullDiskRoom)
+        error = finishing::fullDiskFailure(error, outputFolder(), room);
+    fail(partialKept() ? finishing::childFailure(error, fetched()) : error);
 }
 
 void downloader::beginFinishing()
@@ -254,6 +259,16 @@ void downloader::beginFinishing()
         return;
     }
     emit valueChanged(ID, 100, 0, 0, QString());
+    // The converter would fill the disk and leave half a file: better to say
+    // so now, while nothing has been written.
+    if (fixMp4) {
+        if (const QString failure = finishing::roomFailure(
+                outputFolder(), QFileInfo(fetched()).size(), roomLeft(), fetched());
+            !failure.isEmpty()) {
+            fail(failure);
+            return;
+        }
+    }
     phase = 2;
     metCarriageReturn = false;
     target = TargetNames::claim(folder, finishing::diskName(text.baseName));
@@ -274,9 +289,11 @@ void downloader::endConverting()
         failure = finishing::childFailure(failure, fetched());
     } else {
         const QFileInfo file(converted());
-        const finishing::ConversionResult result{process.exitStatus() == QProcess::NormalExit,
-                                                 process.exitCode(),
-                                                 file.exists() ? file.size() : -1};
+        finishing::ConversionResult result{process.exitStatus() == QProcess::NormalExit,
+                                           process.exitCode(), file.exists() ? file.size() : -1,
+                                           text.output, QString()};
+        if (result.targetSize > 0)
+            result.cut = mp4check::fileProblem(converted());
         failure = finishing::conversionFailure(fetched(), converted(), result);
     }
     if (!failure.isEmpty()) {
@@ -346,6 +363,19 @@ QString downloader::fetched() const
 QString downloader::converted() const
 {
     return staging.filePath(finishing::convertedName(text.baseName));
+}
+
+// The staging folder lives in the output folder, so its disk is the one.
+QString downloader::outputFolder() const
+{
+    return QFileInfo(QFileInfo(staging.path()).path()).path();
+}
+
+// Free bytes for this user on the output folder's disk; -1 when unknown.
+qint64 downloader::roomLeft() const
+{
+    const QStorageInfo disk(staging.path());
+    return disk.isValid() ? disk.bytesAvailable() : -1;
 }
 
 // A fetcher that failed may have fetched part of the video; it stays in the
