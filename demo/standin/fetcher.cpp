@@ -52,7 +52,7 @@ int Fetcher::run()
         if (!interrupted || resumesLeft <= 0) {
             emitText(m_relay.finishAttempt(false));
             return fail(m_relay.writeFailed()
-                            ? QStringLiteral("cannot write %1, the disk may be full").arg(m_fileName)
+                            ? QStringLiteral("cannot write the video file, the disk may be full")
                             : QStringLiteral("Download of %1 failed").arg(m_stream),
                         attempt.exitCode);
         }
@@ -140,7 +140,7 @@ QString Fetcher::spliceContinuation(const ResumePoint &point)
     file.close();
     // A half-appended tag would be taken for media at the next resume.
     QFile::resize(m_fileName, point.cut);
-    return QStringLiteral("cannot write %1: %2").arg(m_fileName, error);
+    return QStringLiteral("cannot write the video file: %1").arg(error);
 }
 
 Fetcher::Attempt Fetcher::runRtmpdump(const QStringList &arguments)
