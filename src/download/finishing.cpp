@@ -95,6 +95,14 @@ WriteFailure writeFailure(const QString &output)
 // address saved again goes on from it.
 const QLatin1String freeRoomAndRetry("vapauta tilaa ja paina Tallenna uudelleen");
 
+// Room a conversion needs beside a fetched file of `fetchedSize` bytes: the
+// MP4 is about as large as the fetched file; the margin covers its index.
+qint64 roomNeeded(qint64 fetchedSize)
+{
+    constexpr qint64 margin = 1024 * 1024;
+    return fetchedSize + fetchedSize / 50 + margin;
+}
+
 QString sizeText(qint64 bytes)
 {
     if (bytes < 1024)
@@ -179,12 +187,6 @@ QString conversionFailure(const QString &fetched, const QString &converted,
                    .arg(result.cut)
                + keptFile(fetched);
     return QString();
-}
-
-qint64 roomNeeded(qint64 fetchedSize)
-{
-    constexpr qint64 margin = 1024 * 1024;
-    return fetchedSize + fetchedSize / 50 + margin;
 }
 
 QString roomFailure(const QString &folder, qint64 fetchedSize, qint64 available,

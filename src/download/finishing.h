@@ -40,14 +40,10 @@ struct ConversionResult
 QString conversionFailure(const QString &fetched, const QString &converted,
                           const ConversionResult &result);
 
-// Room a conversion needs beside a fetched file of `fetchedSize` bytes: the
-// MP4 is about as large as the fetched file; the margin covers its index.
-qint64 roomNeeded(qint64 fetchedSize);
-
 // Why the conversion may not start in `folder`, which has `available` bytes
 // free (-1: unknown, which the check after the conversion covers), or an
-// empty string. Nothing is converted and nothing removed, so
-// freeing room and saving the same address again finishes the job.
+// empty string. Nothing is converted and nothing removed, so freeing room and
+// saving the same address again finishes the job.
 QString roomFailure(const QString &folder, qint64 fetchedSize, qint64 available,
                     const QString &fetched);
 
