@@ -24,13 +24,6 @@ QByteArray readWholeFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-bool writeWholeFile(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        && file.write(data) == data.size();
-}
-
 } // namespace
 
 Fetcher::Fetcher(Options options, QString stream, QString fileName, bool realtime)
@@ -54,11 +47,14 @@ int Fetcher::run()
         attempt = fetchFromStart();
     }
     for (int resumesLeft = m_options.autoResume; attempt.exitCode != 0; --resumesLeft) {
-        const bool interrupted = attempt.exitCode == incompleteExit
-            || (resumedBefore && !attempt.crashed);
+        const bool interrupted = !m_relay.writeFailed()
+            && (attempt.exitCode == incompleteExit || (resumedBefore && !attempt.crashed));
         if (!interrupted || resumesLeft <= 0) {
             emitText(m_relay.finishAttempt(false));
-            return fail(QStringLiteral("Download of %1 failed").arg(m_stream), attempt.exitCode);
+            return fail(m_relay.writeFailed()
+                            ? QStringLiteral("cannot write the video file, the disk may be full")
+                            : QStringLiteral("Download of %1 failed").arg(m_stream),
+                        attempt.exitCode);
         }
         emitText(m_relay.finishAttempt(true));
         // Give a restarting server a moment, longer on each try.
@@ -117,23 +113,34 @@ Fetcher::Attempt Fetcher::fetchContinuation(bool *fatal)
                                         << QStringLiteral("--start")
                                         << QString::number(startSeconds, 'f', 3)
                                         << QStringLiteral("--flv") << m_partName);
-    if (!spliceContinuation(point.cut, point)) {
+    if (const QString problem = spliceContinuation(point); !problem.isEmpty()) {
         *fatal = true;
-        fail(QStringLiteral("the server did not continue at %1 ms, cannot resume")
-                 .arg(point.timestamp),
-             1);
+        fail(problem, 1);
     }
-    QFile::remove(m_partName);
     return attempt;
 }
 
-bool Fetcher::spliceContinuation(qint64 keptBytes, const ResumePoint &point)
+// The file holds the kept bytes only; the continuation is appended, so a
+// failed write never costs what was kept.
+QString Fetcher::spliceContinuation(const ResumePoint &point)
 {
+    // Read first and removed, so that on a full disk its room takes the append.
     const QByteArray continuation = readWholeFile(m_partName);
+    QFile::remove(m_partName);
     if (scanFlvTags(continuation).isEmpty())
-        return true; // nothing arrived; the next try starts from the same point
-    QByteArray kept = readWholeFile(m_fileName).left(keptBytes);
-    return appendContinuation(&kept, point, continuation) && writeWholeFile(m_fileName, kept);
+        return {}; // nothing arrived; the next try starts from the same point
+    QByteArray added;
+    if (!appendContinuation(&added, point, continuation))
+        return QStringLiteral("the server did not continue at %1 ms, cannot resume")
+            .arg(point.timestamp);
+    QFile file(m_fileName);
+    if (file.open(QIODevice::Append) && file.write(added) == added.size() && file.flush())
+        return {};
+    const QString error = file.errorString();
+    file.close();
+    // A half-appended tag would be taken for media at the next resume.
+    QFile::resize(m_fileName, point.cut);
+    return QStringLiteral("cannot write the video file: %1").arg(error);
 }
 
 Fetcher::Attempt Fetcher::runRtmpdump(const QStringList &arguments)

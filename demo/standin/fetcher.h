@@ -30,7 +30,7 @@ private:
     Attempt runRtmpdump(const QStringList &arguments);
     Attempt fetchFromStart();
     Attempt fetchContinuation(bool *fatal);
-    bool spliceContinuation(qint64 keptBytes, const ResumePoint &point);
+    QString spliceContinuation(const ResumePoint &point);
     void emitText(const QByteArray &text) const;
     int fail(const QString &message, int exitCode);
 

@@ -54,6 +54,7 @@ void StderrRelay::continueFrom(qint64 keptBytes, double startSeconds)
 QByteArray StderrRelay::piece(const QByteArray &text, char ending)
 {
     noteDuration(text);
+    m_writeFailed |= text.contains("Failed writing");
     if (text.contains("ERROR")) {
         m_heldErrors.append(text + ending);
         return {};

@@ -22,6 +22,10 @@ public:
     // counts seconds from `startSeconds`.
     void continueFrom(qint64 keptBytes, double startSeconds);
 
+    // rtmpdump said it could not write the file (a full disk): trying again
+    // cannot help.
+    bool writeFailed() const { return m_writeFailed; }
+
 private:
     QByteArray piece(const QByteArray &text, char ending);
     QByteArray rewriteProgress(const QByteArray &text) const;
@@ -31,6 +35,7 @@ private:
     QList<QByteArray> m_heldErrors;
     double m_duration = 0;
     bool m_continuation = false;
+    bool m_writeFailed = false;
     qint64 m_keptBytes = 0;
     double m_startSeconds = 0;
 };

@@ -1,6 +1,7 @@
 #include "download/downloader.h"
 
 #include "download/finishing.h"
+#include "download/mp4check.h"
 #include "download/placement.h"
 #include "download/targetnames.h"
 #include "external/externalprograms.h"
@@ -14,6 +15,8 @@
 
 #include <chrono>
 #include <memory>
+
+#include <sys/statvfs.h>
 
 downloader::Intervals downloader::intervals;
 
@@ -232,10 +235,13 @@ void downloader::endFetching()
     if (error.isNull())
         error = finishing::fetcherEndFailure(process.exitStatus() == QProcess::NormalExit,
                                              process.exitCode());
-    if (error.isEmpty())
+    if (error.isEmpty()) {
         beginFinishing();
-    else
-        fail(partialKept() ? finishing::childFailure(error, fetched()) : error);
+        return;
+    }
+    if (const qint64 room = roomLeft(); room >= 0 && room < finishing::FullDiskRoom)
+        error = finishing::fullDiskFailure(error, outputFolder(), room);
+    fail(partialKept() ? finishing::childFailure(error, fetched()) : error);
 }
 
 void downloader::beginFinishing()
@@ -245,6 +251,16 @@ void downloader::beginFinishing()
         return;
     }
     emit valueChanged(ID, 100, 0, 0, QString());
+    // The converter would fill the disk and leave half a file: better to say
+    // so now, while nothing has been written.
+    if (fixMp4) {
+        if (const QString failure = finishing::roomFailure(
+                outputFolder(), QFileInfo(fetched()).size(), roomLeft(), fetched());
+            !failure.isEmpty()) {
+            fail(failure);
+            return;
+        }
+    }
     phase = 2;
     metCarriageReturn = false;
     target = TargetNames::claim(folder, finishing::diskName(text.baseName));
@@ -265,13 +281,15 @@ void downloader::endConverting()
         failure = finishing::childFailure(failure, fetched());
     } else {
         const QFileInfo file(converted());
-        const finishing::ConversionResult result{process.exitStatus() == QProcess::NormalExit,
-                                                 process.exitCode(),
-                                                 file.exists() ? file.size() : -1};
+        finishing::ConversionResult result{process.exitStatus() == QProcess::NormalExit,
+                                           process.exitCode(), file.exists() ? file.size() : -1,
+                                           text.output, QString()};
+        if (result.targetSize > 0)
+            result.cut = mp4check::fileProblem(converted());
         failure = finishing::conversionFailure(fetched(), converted(), result);
     }
     if (!failure.isEmpty()) {
-        QFile::remove(converted());
+        staging.removeFile(finishing::convertedName(text.baseName));
         fail(failure);
         return;
     }
@@ -347,6 +365,21 @@ QString downloader::fetched() const
 QString downloader::converted() const
 {
     return staging.filePath(finishing::convertedName(text.baseName));
+}
+
+QString downloader::outputFolder() const
+{
+    return staging.outputPath();
+}
+
+// Free bytes for this user on the staging folder's disk, which is the output
+// folder's; -1 when unknown.
+qint64 downloader::roomLeft() const
+{
+    struct statvfs disk;
+    if (staging.descriptor() < 0 || ::fstatvfs(staging.descriptor(), &disk) != 0)
+        return -1;
+    return qint64(disk.f_bavail) * qint64(disk.f_frsize);
 }
 
 // A fetcher that failed may have fetched part of the video; it stays in the

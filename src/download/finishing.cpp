@@ -4,11 +4,74 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
+#include <QRegularExpression>
 
 #include <cstdio>
 #include <cstring>
 
 namespace finishing {
+
+namespace {
+
+// What the converter prints when a write to its output fails: lines that
+// begin with these, or end with the system's text for a full disk.
+const QLatin1String writeFailures[] = {
+    QLatin1String("Error writing"), QLatin1String("Error closing"),
+    QLatin1String("Error muxing"), QLatin1String("av_interleaved_write_frame()")};
+const QLatin1String noSpaceErrors[] = {QLatin1String("No space left on device"),
+                                       QLatin1String("Disk quota exceeded")};
+
+struct WriteFailure
+{
+    QString what; // empty: none
+    bool noSpace = false;
+};
+
+// Only whole lines count, with any "[muxer @ 0x…] " in front taken off, and
+// not the indented listings of the files: a file's name and its metadata,
+// which come from the portal, may hold any words.
+WriteFailure writeFailure(const QString &output)
+{
+    static const QRegularExpression lineEnds(QStringLiteral("[\\r\\n]"));
+    static const QRegularExpression context(QStringLiteral("^\\[[^\\]]*\\] "));
+    WriteFailure found;
+    for (QString line : output.split(lineEnds, Qt::SkipEmptyParts)) {
+        if (line.startsWith(u' '))
+            continue;
+        line.remove(context);
+        for (const QLatin1String &error : noSpaceErrors) {
+            if (line.endsWith(QStringLiteral(": ") + error))
+                return {error, true};
+        }
+        for (const QLatin1String &start : writeFailures) {
+            if (found.what.isEmpty() && line.startsWith(start))
+                found.what = start;
+        }
+    }
+    return found;
+}
+
+// After a full disk the fetched file waits in the staging folder; the same
+// address saved again goes on from it.
+const QLatin1String freeRoomAndRetry("vapauta tilaa ja paina Tallenna uudelleen");
+
+// Room a conversion needs beside a fetched file of `fetchedSize` bytes: the
+// MP4 is about as large as the fetched file; the margin covers its index.
+qint64 roomNeeded(qint64 fetchedSize)
+{
+    constexpr qint64 margin = 1024 * 1024;
+    return fetchedSize + fetchedSize / 50 + margin;
+}
+
+QString sizeText(qint64 bytes)
+{
+    if (bytes < 1024)
+        return QStringLiteral("%1 tavua").arg(bytes);
+    return QLocale(QLocale::Finnish).formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat);
+}
+
+} // namespace
 
 QString diskName(const QString &childText)
 {
@@ -62,6 +125,13 @@ QString conversionFailure(const QString &fetched, const QString &converted,
     if (!result.exitedNormally)
         return QStringLiteral("ERROR: %1 kaatui").arg(external::converterProgram())
                + keptFile(fetched);
+    if (const WriteFailure failed = writeFailure(result.output); !failed.what.isEmpty())
+        return QStringLiteral("ERROR: muunnos epäonnistui, %1 (%2: %3)%4")
+                   .arg(failed.noSpace ? QStringLiteral("levytila loppui")
+                                       : QStringLiteral("tiedostoa ei voitu kirjoittaa"),
+                        external::converterProgram(), failed.what,
+                        failed.noSpace ? QStringLiteral("; ") + freeRoomAndRetry : QString())
+               + keptFile(fetched);
     if (result.exitCode != 0)
         return QStringLiteral("ERROR: muunnos epäonnistui (%1 päättyi koodilla %2)")
                    .arg(external::converterProgram())
@@ -73,7 +143,29 @@ QString conversionFailure(const QString &fetched, const QString &converted,
     if (result.targetSize == 0)
         return QStringLiteral("ERROR: muunnos tuotti tyhjän tiedoston ") + converted
                + keptFile(fetched);
+    if (!result.cut.isEmpty())
+        return QStringLiteral("ERROR: muunnos jäi kesken, MP4-tiedosto oli vajaa (%1) eikä sitä tallennettu")
+                   .arg(result.cut)
+               + keptFile(fetched);
     return QString();
+}
+
+QString roomFailure(const QString &folder, qint64 fetchedSize, qint64 available,
+                    const QString &fetched)
+{
+    if (available < 0 || available >= roomNeeded(fetchedSize))
+        return QString();
+    return QStringLiteral("ERROR: kansiosta %1 loppui tila, muunnokseen tarvitaan %2 ja vapaana on %3; %4")
+               .arg(folder, sizeText(roomNeeded(fetchedSize)), sizeText(available), freeRoomAndRetry)
+           + keptFile(fetched);
+}
+
+QString fullDiskFailure(QString errorText, const QString &folder, qint64 available)
+{
+    if (errorText.startsWith(QLatin1String("ERROR: ")))
+        errorText.remove(0, 7);
+    return QStringLiteral("ERROR: lataus jäi kesken, kansiosta %1 loppui tila (vapaana %2); %3. %4")
+        .arg(folder, sizeText(available), freeRoomAndRetry, errorText);
 }
 
 QString fetcherEndFailure(bool exitedNormally, int exitCode)

@@ -30,12 +30,28 @@ struct ConversionResult
     bool exitedNormally = false;
     int exitCode = -1;
     qint64 targetSize = -1; // -1: the converted file does not exist
+    QString output;         // the converter's standard error
+    QString cut;            // why the converted file is not a whole MP4, or empty
 };
 
 // Why the fetched file must be kept after a conversion, or an empty string
-// when the converted file holds the video.
+// when the converted file holds the video. The converter's exit status alone
+// proves nothing: on a full disk it reports its failed writes and exits with 0.
 QString conversionFailure(const QString &fetched, const QString &converted,
                           const ConversionResult &result);
+
+// Why the conversion may not start in `folder`, which has `available` bytes
+// free (-1: unknown, which the check after the conversion covers), or an
+// empty string. Nothing is converted and nothing removed, so freeing room and
+// saving the same address again finishes the job.
+QString roomFailure(const QString &folder, qint64 fetchedSize, qint64 available,
+                    const QString &fetched);
+
+// Below this much free room a child's failure is said to be the full disk's.
+constexpr qint64 FullDiskRoom = 256 * 1024;
+
+// A failed fetcher's error text with the full disk of `folder` named first.
+QString fullDiskFailure(QString errorText, const QString &folder, qint64 available);
 
 // Why the fetcher's run failed although no line of its output said so: it
 // was killed or exited with a status other than 0. Empty when it ended well.

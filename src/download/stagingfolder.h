@@ -31,6 +31,8 @@ public:
     {
         return folder.isEmpty() ? QString() : folder + u'/' + name;
     }
+    // The output folder as an absolute path, for messages.
+    QString outputPath() const { return output; }
     // The checked job folder and output folder; -1 when not open.
     int descriptor() const { return folderFd; }
     int outputDescriptor() const { return outputFd; }

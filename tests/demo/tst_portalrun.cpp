@@ -1,5 +1,7 @@
 // The demo portal as it runs: scripts/portal with the real nginx-rtmp and our
 // HTTP server, and the rtmpdump-zvb stand-in fetching with Debian's rtmpdump.
+#include "smalldisk.h"
+
 #include <QtTest>
 #include <QTcpSocket>
 
@@ -315,6 +317,42 @@ private slots:
         QVERIFY(!QFile::exists(work.filePath(fileName + ".part")));
         const QByteArray resumed = fileBytes(work.filePath(fileName));
         QVERIFY(!resumed.isEmpty() && resumed == fileBytes(straight.filePath(fileName)));
+    }
+
+    // rtmpdump cannot write on a disk too small for the video: the stand-in
+    // says so and exits non-zero at once, also when it resumes on the still
+    // full disk, and keeps what it has. With room again it finishes the file.
+    void fullDiskStopsAndResumes()
+    {
+        const QString fileName = QStringLiteral("Öljymaalauksen alkeet.flv");
+        QTemporaryDir straight;
+        QProcess reference;
+        startStandin(reference, straight.path(), QStringLiteral("1004"), true);
+        QCOMPARE(finish(reference).exitCode, 0);
+        const QByteArray whole = fileBytes(straight.filePath(fileName));
+
+        QTemporaryDir work;
+        SmallDisk disk(work.path(), whole.size() * 2 / 3);
+        if (!disk.mounted())
+            QSKIP(SmallDisk::NoMount);
+        QByteArray kept;
+        for (int run = 0; run < 2; ++run) {
+            QProcess standin;
+            startStandin(standin, work.path(), QStringLiteral("1004"), true);
+            const Finished done = finish(standin);
+            QVERIFY2(done.exitCode > 0 && done.err.contains("ERROR: cannot write"), done.err.constData());
+            QVERIFY2(!done.err.contains("WARNING"), "a full disk is no reason to try again");
+            const QByteArray partial = fileBytes(work.filePath(fileName));
+            QVERIFY(partial.size() > whole.size() / 2 && partial.size() >= kept.size() * 9 / 10);
+            QVERIFY(whole.startsWith(partial.left(partial.size() - 16 * 1024)));
+            kept = partial;
+        }
+        QVERIFY(disk.resize(whole.size() * 2));
+        QProcess standin;
+        startStandin(standin, work.path(), QStringLiteral("1004"), true);
+        QCOMPARE(finish(standin).exitCode, 0);
+        QCOMPARE(fileBytes(work.filePath(fileName)), whole);
+        QVERIFY(!QFile::exists(work.filePath(fileName + ".part")));
     }
 
 private:

@@ -3,6 +3,7 @@
 #include "fakeprograms.h"
 #include "longticks.h"
 #include "mediaclip.h"
+#include "smalldisk.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -101,6 +102,8 @@ private slots:
     void fetcherArguments();
     void finishing_data();
     void finishing();
+    void fullDisk_data();
+    void fullDisk();
     void deletedWhileConverting();
 
 private:
@@ -150,13 +153,26 @@ void TestDownloader::reports_data()
     QTest::newRow("converter writes half a file and fails")
         << namesClip + waitGo << QByteArray("out=\"${@: -1}\"; printf half > \"${out#file:}\"; exit 1")
         << false << 1 << "^PFP?E$" << "^ERROR: muunnos epäonnistui.*säilytetty: /.*/clip\\.flv$" << true;
-    // A fake converter, to print time as plain seconds and keep running at 100 %.
+    // The converter's exit status proves nothing: on a full disk it exits with 0.
+    const QByteArray converts = "PATH=${PATH#*:}; out=\"${@: -1}\"; out=\"${out#file:}\"\n"
+                                "ffmpeg -loglevel error -y -i '" + clip.toUtf8() + "' -c copy \"$out\"";
+    QTest::newRow("converter cuts its file and exits 0")
+        << namesClip + waitGo << converts + " && truncate -s -100 \"$out\"" << false << 1 << "^PFP?E$"
+        << "^ERROR: muunnos jäi kesken, MP4-tiedosto oli vajaa \\(kohdassa \\d+ alkava laatikko jatkuu "
+           "tiedoston lopun yli\\) eikä sitä tallennettu, ladattu tiedosto säilytetty: /.*/clip\\.flv$" << true;
+    QTest::newRow("converter says the disk is full and exits 0")
+        << namesClip + waitGo << converts + " && cat '" LUMORA_TEST_DATA_DIR "/fixtures/ffmpeg-no-space.txt' >&2"
+        << false << 1 << "^PFP?E$"
+        << "^ERROR: muunnos epäonnistui, levytila loppui \\(ffmpeg: No space left on device\\); vapauta tilaa "
+           "ja paina Tallenna uudelleen, ladattu tiedosto säilytetty: /.*/clip\\.flv$" << true;
+    // A fake converter, to print time as plain seconds and keep running at 100 %;
+    // its file is the smallest whole MP4, an empty index box.
     // While fetching, progress at 100 % looks like the fetch-done report.
     QTest::newRow("converting at 100 %")
         << "printf '(100.0%%)\\r' >&2\n" + namesClip + waitGo
         << QByteArray("printf 'Duration: 00:00:10.00\\ntime=10.00 \\r' >&2\n"
                       "for ((i = 0; i < 5000; ++i)); do [ -e \"$WORK/go2\" ] && break; sleep 0.02; done\n"
-                      "out=\"${@: -1}\"; cp -- \"${3#file:}\" \"${out#file:}\"")
+                      "out=\"${@: -1}\"; printf '\\0\\0\\0\\10moov' > \"${out#file:}\"")
         << false << 1 << "^FPD$" << "" << false;
 }
 
@@ -278,6 +294,76 @@ void TestDownloader::finishing()
     // Nothing is left behind: no fetched file, no staging folder.
     QVERIFY(staged(QStringLiteral("*.flv")).isEmpty());
     QVERIFY(!out.exists(QStringLiteral(".lumora-partial")));
+}
+
+void TestDownloader::fullDisk_data()
+{
+    QTest::addColumn<QByteArray>("fetcher"); // empty: one that copies the clip
+    QTest::addColumn<QByteArray>("converter"); // empty: the real ffmpeg
+    QTest::addColumn<int>("fixMp4");
+    QTest::addColumn<qint64>("room"); // the disk's size beyond the clip's
+    QTest::addColumn<QString>("errmsg"); // a pattern; empty: saved
+
+    const qint64 clipSize = QFileInfo(clip).size();
+    // Nothing is converted that cannot fit beside the fetched file.
+    QTest::newRow("room for the fetched file only")
+        << QByteArray() << QByteArray() << 1 << qint64(64 * 1024)
+        << "^ERROR: kansiosta /.*/out loppui tila, muunnokseen tarvitaan [0-9,]+ Mt ja vapaana on [0-9,]+ kt; "
+           "vapauta tilaa ja paina Tallenna uudelleen, ladattu tiedosto säilytetty: /.*/clip\\.flv$";
+    // Moving the fetched file into place is a rename on the same disk.
+    QTest::newRow("room for the fetched file only, moved") << QByteArray() << QByteArray() << 0
+                                                           << qint64(64 * 1024) << "";
+    // Something else fills the disk during the conversion; the real ffmpeg then exits with 0.
+    QTest::newRow("disk filled during the conversion")
+        << QByteArray() << QByteArray("fallocate -l $(( $(stat -f -c '%a * %S' .) - 32768 )) filler\n"
+                                      "PATH=${PATH#*:} exec ffmpeg \"$@\"")
+        << 1 << qint64(3 * 1024 * 1024)
+        << "^ERROR: muunnos epäonnistui, levytila loppui \\(ffmpeg: No space left on device\\); "
+           "vapauta tilaa ja paina Tallenna uudelleen, ladattu tiedosto säilytetty: /.*/clip\\.flv$";
+    QTest::newRow("the fetch fills the disk")
+        << "printf 'Saving to clip.flv\\n' >&2; cat -- '" + clip.toUtf8() + "' > clip.flv"
+        << QByteArray() << 1 << -clipSize / 2
+        << "^ERROR: lataus jäi kesken, kansiosta /.*/out loppui tila \\(vapaana [0-9]+ tavua\\); vapauta tilaa "
+           "ja paina Tallenna uudelleen. lataus epäonnistui, rtmpdump-zvb päättyi koodilla 1, "
+           "ladattu tiedosto säilytetty: /.*/clip\\.flv$";
+}
+
+// The output folder on a disk of its own, too small for what comes: the
+// fetched file, or what arrived of it, stays where the message says, and no
+// half file is left anywhere.
+void TestDownloader::fullDisk()
+{
+    QFETCH(QByteArray, fetcher);
+    QFETCH(QByteArray, converter);
+    QFETCH(int, fixMp4);
+    QFETCH(qint64, room);
+
+    FakePrograms fakes;
+    fakes.addScript(external::fetcherProgram(),
+                    fetcher.isEmpty() ? "cp -- '" + clip.toUtf8() + "' clip.flv\nprintf 'Saving to clip.flv\\n' >&2"
+                                      : fetcher);
+    if (!converter.isEmpty())
+        fakes.addScript(external::converterProgram(), converter);
+    JobRun run;
+    const QString out = run.work.filePath(QStringLiteral("out"));
+    SmallDisk disk(out, QFileInfo(clip).size() + room);
+    if (!disk.mounted())
+        QSKIP(SmallDisk::NoMount);
+    run.start(fixMp4, QStringLiteral("http://portal/video/1"), QStringLiteral("out"));
+    QTRY_VERIFY_WITH_TIMEOUT(run.ended, 30000);
+
+    QFETCH(QString, errmsg);
+    if (errmsg.isEmpty()) {
+        QCOMPARE(run.errmsg, QString());
+        QCOMPARE(readFile(out + QStringLiteral("/clip.mp4")), readFile(clip));
+        return;
+    }
+    QVERIFY2(run.errmsg.contains(QRegularExpression(errmsg)), qPrintable(run.errmsg));
+    const QString kept = staged(QStringLiteral("clip.flv"));
+    QVERIFY(QFileInfo(kept).size() > 0);
+    QVERIFY(run.errmsg.endsWith(QFileInfo(kept).absoluteFilePath()));
+    QCOMPARE(QDir(out).entryList(QDir::Files), QStringList());
+    QVERIFY(staged(QStringLiteral("*.mp4")).isEmpty());
 }
 
 // The window closed mid-conversion: no half-written file stays, the fetched one does.

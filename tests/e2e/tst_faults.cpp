@@ -1,12 +1,14 @@
 // Faults against the demo portal, and that nothing is lost through them: a
 // stream server that goes away and comes back, a video the portal does not
-// have, an output folder that cannot be written, a web server that is down,
-// episodes that share one title, a fetcher or the whole program killed.
+// have, an output folder that cannot be written or that fills up, a web
+// server that is down, episodes that share one title, a fetcher or the whole
+// program killed.
 #include "download/stagingfolder.h"
 #include "external/externalprograms.h"
 #include "leftovers.h"
 #include "mediaclip.h"
 #include "portalrun.h"
+#include "smalldisk.h"
 #include "windowdriver.h"
 
 #include <QDialog>
@@ -153,6 +155,8 @@ private slots:
     void unknownVideoAmongGoodOnes();
     void outputFolderNotWritable_data();
     void outputFolderNotWritable();
+    void fullDisk_data();
+    void fullDisk();
     void episodesOfOneTitle();
     void fetcherKilledThenResumed();
     void programKilledThenResumed();
@@ -281,6 +285,59 @@ void FaultsTest::outputFolderNotWritable()
     QVERIFY2(errors.first().contains(folder), qPrintable(errors.first()));
     QDirIterator files(work.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     QVERIFY2(!files.hasNext() || files.next().endsWith(QLatin1String("/plain")), qPrintable(files.filePath()));
+}
+
+void FaultsTest::fullDisk_data()
+{
+    QTest::addColumn<qint64>("diskSize");
+    QTest::addColumn<bool>("repairMp4");
+    QTest::addColumn<QString>("failure"); // how the error begins; empty: saved
+
+    const qint64 video = QFileInfo(portal.sourceVideo(QStringLiteral("1002"))).size();
+    QTest::newRow("room for the fetched file only") << video + 64 * 1024 << true
+                                                    << QStringLiteral("ERROR: kansiosta %1 loppui tila, muunnokseen");
+    QTest::newRow("too small for the fetch") << video / 2 << true
+                                             << QStringLiteral("ERROR: lataus jäi kesken, kansiosta %1 loppui tila");
+    QTest::newRow("room for the fetched file only, moved") << video + 64 * 1024 << false << QString();
+}
+
+// The output folder on a disk that cannot hold what the download needs. The
+// failure says so and names the kept file, and no file carries the video's
+// name; once the user has made room, one more press of "Tallenna" goes on
+// from the kept file to the whole video. Moving the fetched file into place
+// needs no room at all.
+void FaultsTest::fullDisk()
+{
+    QFETCH(qint64, diskSize);
+    QFETCH(bool, repairMp4);
+    QFETCH(QString, failure);
+    const QString id = QStringLiteral("1002");
+    const QString name = QStringLiteral("Sää ja ilmasto");
+    SmallDisk disk(outFolder(), diskSize);
+    if (!disk.mounted())
+        QSKIP(SmallDisk::NoMount);
+
+    WindowDriver driver;
+    driver.startBatch(external::videoPageAddress(id), outFolder(), 1, repairMp4);
+    QTRY_VERIFY_WITH_TIMEOUT(driver.controlsEnabled(), Patience);
+    if (failure.isEmpty()) {
+        QCOMPARE(driver.status(), saved);
+        QVERIFY(durationMatches(QDir(outFolder()).filePath(name + QStringLiteral(".mp4")), portal.sourceVideo(id)));
+        QCOMPARE(QDir(outFolder()).entryList(QDir::Files | QDir::Hidden | QDir::AllDirs | QDir::NoDotAndDotDot),
+                 QStringList{name + QStringLiteral(".mp4")});
+        return;
+    }
+    QCOMPARE(driver.status(), QStringLiteral("Valmis: 0/1 tallennettu, 1 epäonnistui"));
+    const QStringList errors = driver.statusHistory().filter(QStringLiteral("ERROR"));
+    QCOMPARE(errors.size(), 1);
+    const QString kept = staged(id, name + QStringLiteral(".flv"));
+    QVERIFY2(errors.first().startsWith(failure.arg(outFolder())), qPrintable(errors.first()));
+    QVERIFY2(errors.first().endsWith(QStringLiteral("säilytetty: ") + kept), qPrintable(errors.first()));
+    QVERIFY(QFileInfo(kept).size() > 0);
+    QCOMPARE(QDir(outFolder()).entryList(QDir::Files), QStringList());
+
+    QVERIFY(disk.resize(diskSize + 4 * 1024 * 1024));
+    resumeAndCheck(id, name);
 }
 
 // Three episodes of a daily show share their title. Twice in a row, once

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+// A folder on a tmpfs of a given size, to fill the disk on purpose; mounting
+// needs root. Unmounted, with all it holds, when the object goes.
+class SmallDisk
+{
+public:
+    SmallDisk(const QString &path, qint64 bytes);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk &) = delete;
+    SmallDisk &operator=(const SmallDisk &) = delete;
+
+    // False where this user may not mount; tests then skip.
+    bool mounted() const { return isMounted; }
+    // The user freeing room: the same files on a larger disk.
+    bool resize(qint64 bytes);
+
+    static constexpr const char *NoMount = "mounting a small tmpfs needs root, which this run lacks";
+
+private:
+    QString path;
+    bool isMounted = false;
+};
