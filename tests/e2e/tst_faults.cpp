@@ -327,7 +327,8 @@ void FaultsTest::fullDisk()
                  QStringList{name + QStringLiteral(".mp4")});
         return;
     }
-    QCOMPARE(driver.status(), QStringLiteral("Valmis: 0/1 tallennettu, 1 epäonnistui"));
+    QCOMPARE(driver.status(), QStringLiteral("Valmis: 0/1 tallennettu, 1 epäonnistui – 1 palautettu kenttään"));
+    QCOMPARE(driver.line("url")->text(), external::videoPageAddress(id));
     const QStringList errors = driver.statusHistory().filter(QStringLiteral("ERROR"));
     QCOMPARE(errors.size(), 1);
     const QString kept = staged(id, name + QStringLiteral(".flv"));
@@ -337,7 +338,9 @@ void FaultsTest::fullDisk()
     QCOMPARE(QDir(outFolder()).entryList(QDir::Files), QStringList());
 
     QVERIFY(disk.resize(diskSize + 4 * 1024 * 1024));
-    resumeAndCheck(id, name);
+    WindowDriver again;
+    resumeAndCheck(again, id, name,
+                   [&] { again.startBatch(external::videoPageAddress(id), outFolder(), 1); });
 }
 
 // Three episodes of a daily show share their title. Twice in a row, once
