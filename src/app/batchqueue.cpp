@@ -1,5 +1,7 @@
 #include "app/batchqueue.h"
 
+#include <QRegularExpression>
+
 namespace {
 
 // Every ";" separates one more address, also an empty one.
@@ -20,14 +22,43 @@ void BatchQueue::begin(const QString &field)
 
 BatchQueue::Taken BatchQueue::take(const QString &field)
 {
-    const qsizetype separator = field.indexOf(u';');
-    more = separator >= 0;
+    // A field left blank in front of waiting addresses holds none of its own.
+    const QString front = field.trimmed().isEmpty() && !behind.isEmpty() ? behind.takeFirst() : field;
+    const qsizetype separator = front.indexOf(u';');
+    more = separator >= 0 || !behind.isEmpty();
     Taken taken;
-    taken.address = (more ? field.left(separator) : field).trimmed();
-    taken.field = more ? field.mid(separator + 1) : field;
-    ++atWork;
-    waitingCount = more ? pieces(taken.field) : 0;
+    taken.address = (separator >= 0 ? front.left(separator) : front).trimmed();
+    if (separator >= 0)
+        taken.field = show(front.mid(separator + 1));
+    else if (more)
+        taken.field = show(behind.takeFirst());
+    else
+        taken.field = lastLeft = front;
+    taken.ticket = nextTicket++;
+    atWork.insert(taken.ticket, taken.address);
+    waitingCount = more ? pieces(taken.field) + int(behind.size()) : 0;
     return taken;
+}
+
+// What the field shows of the queue from `front` on: whole addresses up to
+// ShownLength, the rest behind it. Only a text longer than that, which the
+// batch's start or a paste makes, is split; after that each take moves one
+// address or a few from behind into view.
+QString BatchQueue::show(QString front)
+{
+    if (front.size() > ShownLength) {
+        const qsizetype lastShown = front.lastIndexOf(u';', ShownLength);
+        const qsizetype cut = lastShown >= 0 ? lastShown : front.indexOf(u';');
+        if (cut >= 0) {
+            QStringList spilled = front.mid(cut + 1).split(u';');
+            spilled.append(behind);
+            behind = std::move(spilled);
+            front.truncate(cut);
+        }
+    }
+    while (!behind.isEmpty() && front.size() + 1 + behind.constFirst().size() <= ShownLength)
+        front += u';' + behind.takeFirst();
+    return front;
 }
 
 void BatchQueue::fieldEdited(const QString &field)
@@ -36,14 +67,49 @@ void BatchQueue::fieldEdited(const QString &field)
         return;
     // A field emptied while the batch runs holds nothing more to take; an
     // empty piece left by a take, like one at the start, is an address that
-    // then fails on its own.
-    waitingCount = field.trimmed().isEmpty() ? 0 : pieces(field);
+    // then fails on its own. What waits behind the field stays: only what
+    // the field shows can be edited.
+    waitingCount = (field.trimmed().isEmpty() ? 0 : pieces(field)) + int(behind.size());
 }
 
-void BatchQueue::jobEnded(bool failed)
+void BatchQueue::jobEnded(int ticket, bool failed)
 {
-    --atWork;
+    const QString address = atWork.take(ticket);
     ++doneCount;
-    if (failed)
-        ++failedCount;
+    if (!failed)
+        return;
+    ++failedCount;
+    // An empty piece is no address to try again.
+    if (!address.isEmpty())
+        failedAddresses.insert(ticket, address);
+}
+
+QString BatchQueue::retryField(const QString &field) const
+{
+    if (failedAddresses.isEmpty())
+        return field;
+    // The field still begins with the last address, which its take left
+    // there, unless the user changed it; all else in it is the user's.
+    QString added = (!more && field.startsWith(lastLeft) ? field.mid(lastLeft.size()) : field).trimmed();
+    if (added.startsWith(u';'))
+        added = added.mid(1).trimmed();
+    QStringList kept = failedAddresses.values();
+    if (!added.isEmpty())
+        kept << added;
+    return kept.join(u';');
+}
+
+QString addressesOnOneLine(const QString &text)
+{
+    static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
+    QString joined;
+    for (const QString &line : text.split(lineBreak)) {
+        const QString piece = line.trimmed();
+        if (piece.isEmpty())
+            continue;
+        if (!joined.isEmpty() && !joined.endsWith(u';') && !piece.startsWith(u';'))
+            joined += u';';
+        joined += piece;
+    }
+    return joined;
 }

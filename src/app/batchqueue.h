@@ -1,18 +1,29 @@
 #pragma once
 
+#include <QMap>
 #include <QString>
+#include <QStringList>
 
 // The counting of one batch, apart from the window. Addresses are taken from
 // the front of the address field, which stays editable while the batch runs:
 // what is added before the queue runs out joins the batch, what is removed
 // leaves it. The batch ends when its last job has ended and nothing waits.
+//
+// A long list does not stay in the field while it runs: the field shows the
+// front of the queue, and the rest waits here behind it, so that each take
+// rewrites a short text however long the list.
 class BatchQueue
 {
 public:
+    // How much of the queue the field shows while a batch runs, in characters:
+    // whole addresses up to this length, and always at least one.
+    static constexpr qsizetype ShownLength = 2000;
+
     struct Taken
     {
         QString address; // without blanks and line breaks around it
         QString field;   // what the field holds after the take
+        int ticket = 0;  // for jobEnded()
     };
 
     // A new batch over the field's text: every ";" separates one more address.
@@ -22,25 +33,46 @@ public:
     // Takes the front address. The last one is read but stays in the field;
     // an address taken counts as a job at work until jobEnded().
     Taken take(const QString &field);
-    // Whether an address waits in the field.
+    // Whether an address waits in the field or behind it.
     bool waiting() const { return waitingCount > 0; }
+    // The addresses waiting behind what the field shows.
+    int behindField() const { return int(behind.size()); }
 
     // The user edited the field while the batch runs.
     void fieldEdited(const QString &field);
 
-    void jobEnded(bool failed);
-    bool finished() const { return atWork == 0 && waitingCount == 0; }
+    void jobEnded(int ticket, bool failed);
+    bool finished() const { return atWork.isEmpty() && waitingCount == 0; }
     void reset() { *this = BatchQueue(); }
 
-    int total() const { return doneCount + atWork + waitingCount; }
+    int total() const { return doneCount + int(atWork.size()) + waitingCount; }
     int done() const { return doneCount; }
     int failed() const { return failedCount; }
 
+    // The field's text once the batch has ended, for one press to retry what
+    // failed: the failed addresses in the order they were started, then what
+    // the user added after the last address was taken. Unchanged when no
+    // address failed.
+    QString retryField(const QString &field) const;
+    // How many addresses retryField() puts back.
+    int retried() const { return int(failedAddresses.size()); }
+
 private:
+    QString show(QString front);
+
     bool running = false;
-    bool more = false; // the field's last address has not been taken yet
+    bool more = false; // the queue's last address has not been taken yet
+    QStringList behind;
+    QString lastLeft; // the field as the take of the last address left it
     int waitingCount = 0;
-    int atWork = 0;
+    int nextTicket = 0;
+    QMap<int, QString> atWork;
+    QMap<int, QString> failedAddresses; // by ticket, so in start order
     int doneCount = 0;
     int failedCount = 0;
 };
+
+// Pasted text on one line: every line break separates addresses as ";" does.
+// Blank lines, and line breaks at either end, make no address; a break next
+// to a ";" adds no empty one.
+QString addressesOnOneLine(const QString &text);

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <limits>
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -23,6 +24,9 @@ MainWindow::MainWindow(QWidget *parent)
     ui->statusbar->setText(QStringLiteral("Valmiina lataamaan!"));
     for (int count = 1; count <= SlotCount; ++count)
         ui->threadcount->addItem(QString::number(count));
+    // A pasted list or a search's hand-back is never cut short: the default
+    // limit holds about 800 portal addresses.
+    ui->url->setMaxLength(std::numeric_limits<int>::max());
     connect(ui->url, &QLineEdit::textChanged, this, &MainWindow::queueEdited);
     formfit::fitToFont(this, ui->centralWidget);
     new DesktopIntegration(this, ui->progressBar);
@@ -97,25 +101,40 @@ bool MainWindow::startNext()
         if (freeSlot == std::end(slotBusy))
             return false;
         const BatchQueue::Taken taken = batch.take(ui->url->text());
-        takingAddress = true;
-        ui->url->setText(taken.field);
-        takingAddress = false;
+        showQueue(taken.field);
         if (!taken.address.isEmpty()) {
-            startJob(int(freeSlot - std::begin(slotBusy)), taken.address);
+            startJob(int(freeSlot - std::begin(slotBusy)), taken);
             return true;
         }
         // Nothing to fetch: the piece counts as failed, with its own message.
-        batch.jobEnded(true);
+        batch.jobEnded(taken.ticket, true);
         showError(QStringLiteral("ERROR: tyhjää osoitetta ei voi ladata"));
     }
     return true;
 }
 
-void MainWindow::startJob(int slot, const QString &address)
+// The front of the queue in the field; its tool tip counts what waits behind.
+void MainWindow::showQueue(const QString &front)
+{
+    writingField = true;
+    if (ui->url->text() != front)
+        ui->url->setText(front);
+    writingField = false;
+    const int behind = batch.behindField();
+    if (behind == 0)
+        ui->url->setToolTip(QString());
+    else
+        ui->url->setToolTip(QStringLiteral("Kentän osoitteiden jälkeen jonossa vielä %1 %2")
+                                .arg(behind)
+                                .arg(behind == 1 ? QStringLiteral("osoite") : QStringLiteral("osoitetta")));
+}
+
+void MainWindow::startJob(int slot, const BatchQueue::Taken &taken)
 {
     const int fixMp4 = ui->checkBox->checkState() == Qt::Checked ? 1 : 0;
-    jobs[slot] = new downloader(slot, fixMp4, address, ui->outputfile->text());
+    jobs[slot] = new downloader(slot, fixMp4, taken.address, ui->outputfile->text());
     slotBusy[slot] = 1;
+    slotTicket[slot] = taken.ticket;
     connect(jobs[slot], &downloader::valueChanged, this, &MainWindow::valueChanged);
 }
 
@@ -160,9 +179,20 @@ void MainWindow::showCount(CountText kind)
 }
 
 // Addresses added to or removed from the queue join or leave the running batch.
+// A list pasted one address a line is put on one line first, each line
+// break a ";", so that the field shows it readably and takes it whole.
 void MainWindow::queueEdited()
 {
-    if (!batch.active() || takingAddress)
+    if (writingField)
+        return;
+    const QString text = ui->url->text();
+    if (text.contains(u'\n') || text.contains(u'\r')) {
+        const qsizetype fromEnd = text.size() - ui->url->cursorPosition();
+        ui->url->setText(addressesOnOneLine(text));
+        ui->url->setCursorPosition(int(qMax<qsizetype>(0, ui->url->text().size() - fromEnd)));
+        return;
+    }
+    if (!batch.active())
         return;
     batch.fieldEdited(ui->url->text());
     showCount(countText);
@@ -176,7 +206,7 @@ void MainWindow::endJob(int ID, bool failed)
     if (jobs[ID])
         jobs[ID]->deleteLater();
     jobs[ID] = nullptr;
-    batch.jobEnded(failed);
+    batch.jobEnded(slotTicket[ID], failed);
     slotBusy[ID] = 0;
     slotPercent[ID] = 0;
 }
@@ -185,18 +215,27 @@ void MainWindow::endBatch()
 {
     ui->pushButton->setEnabled(true);
     ui->outputfile->setEnabled(true);
-    if (batch.failed() == 0)
-        ui->statusbar->setText(QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!"));
-    else
-        ui->statusbar->setText(QStringLiteral("Valmis: %1/%2 tallennettu, %3 epäonnistui")
-                                   .arg(batch.done() - batch.failed())
-                                   .arg(batch.total())
-                                   .arg(batch.failed()));
+    ui->statusbar->setText(endText());
+    // The failed addresses wait in the field for one more press.
+    showQueue(batch.retryField(ui->url->text()));
     batch.reset();
     countText = CountText::None;
     ui->progressBar->setValue(100);
     std::fill(std::begin(slotPercent), std::end(slotPercent), 0);
     emit batchEvents.ended(ui->statusbar->text());
+}
+
+QString MainWindow::endText() const
+{
+    if (batch.failed() == 0)
+        return QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!");
+    QString text = QStringLiteral("Valmis: %1/%2 tallennettu, %3 epäonnistui")
+                       .arg(batch.done() - batch.failed())
+                       .arg(batch.total())
+                       .arg(batch.failed());
+    if (batch.retried() > 0)
+        text += QStringLiteral(" – %1 palautettu kenttään").arg(batch.retried());
+    return text;
 }
 
 void MainWindow::updateProgress()

@@ -42,23 +42,26 @@ private:
     void startJobs(bool single);
     void updateProgress();
     bool startNext();
-    void startJob(int slot, const QString &address);
+    void showQueue(const QString &front);
+    void startJob(int slot, const BatchQueue::Taken &taken);
     void endJob(int ID, bool failed);
     void showError(const QString &errmsg);
     void showCount(CountText kind);
     void queueEdited();
     void endBatch();
+    QString endText() const;
 
     BatchQueue batch;
     BatchSignals batchEvents;
     Ui::MainWindow *ui = nullptr;
     int slotBusy[SlotCount] = {};
     int slotPercent[SlotCount] = {};
+    int slotTicket[SlotCount] = {};
     downloader *jobs[SlotCount] = {};
     QPointer<searchWindow> searchDialog; // the newest; closed ones are deleted
     QFileDialog *folderDialog = nullptr;
     QStringList batchErrors;
     QString batchThreads;
     CountText countText = CountText::None;
-    bool takingAddress = false;
+    bool writingField = false;
 };

@@ -8,13 +8,16 @@
 #include "longticks.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDBusConnection>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -28,16 +31,24 @@ constexpr int Patience = 30000;
 
 // Each address tells the fake fetcher what to do: "wait-ok-40-b" saves b.flv,
 // shows 40 %, waits until the test releases b, then ends well; "now-fail-0-c"
-// fails at once. Scripted, so that the test decides when each job ends. It
-// runs in the job's staging folder; the test's signals live in $WORK.
+// fails at once. "flaky" fails with an error text and "dies" is killed, both
+// on the first try only. Scripted, so that the test decides when and how each
+// job ends. It runs in the job's staging folder, where a file left by an
+// earlier try is resumed; the test's signals live in $WORK.
 const QByteArray fakeFetcher = R"(
 IFS=- read -r when result pct id <<<"${@: -1}"
-echo $$ > "$WORK/started-$id"
+echo $$ >> "$WORK/started-$id"
+[ -e "$id.flv" ] && echo >> "$WORK/resumed-$id"
 printf 'Saving to %s.flv\n' "$id" >&2
 printf 'video %s' "$id" > "$id.flv"
 printf '10.000 kB / 1.00 sec (%s.0%%)\r' "$pct" >&2
 # Bounded, so that a fake left behind by a failed test ends by itself.
 for ((i = 0; i < 5000; ++i)); do [ "$when" = wait ] && [ ! -e "$WORK/release-$id" ] || break; sleep 0.02; done
+if [ "$result" = flaky ] || [ "$result" = dies ] && [ ! -e "$WORK/tried-$id" ]; then
+    : > "$WORK/tried-$id"
+    [ "$result" = dies ] && kill -9 $$
+    result=fail
+fi
 if [ "$result" = fail ]; then printf 'ERROR: fake failure %s\n' "$id" >&2; exit 1; fi
 exit 0
 )";
@@ -66,6 +77,13 @@ public:
         window->findChild<QComboBox *>()->setCurrentIndex(threads - 1);
         button()->click();
     }
+    // Pastes the list into the emptied field, as the user's Ctrl+V does.
+    void paste(const QString &list)
+    {
+        QGuiApplication::clipboard()->setText(list);
+        field("url")->clear();
+        field("url")->paste();
+    }
 
     QLineEdit *field(const char *name) const { return window->findChild<QLineEdit *>(QLatin1String(name)); }
     QPushButton *button() const { return window->findChild<QPushButton *>(QStringLiteral("pushButton")); }
@@ -92,6 +110,16 @@ QByteArray readAll(const char *path)
 bool started(const QString &id)
 {
     return QFile::exists(QStringLiteral("started-") + id);
+}
+
+int runs(const QString &id)
+{
+    return int(readAll(qPrintable(QStringLiteral("started-") + id)).count('\n'));
+}
+
+QStringList savedFiles()
+{
+    return QDir(QStringLiteral("out")).entryList(QDir::Files, QDir::Name);
 }
 
 const QString allSaved = QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!");
@@ -157,6 +185,12 @@ private slots:
     void counting();
     void queue();
     void queueEditedMidBatch();
+    void longQueue();
+    void oneLine_data();
+    void oneLine();
+    void pastedLists_data();
+    void pastedLists();
+    void failedComeBack();
     void batchEnd_data();
     void batchEnd();
     void progress_data();
@@ -207,14 +241,18 @@ void TestBatch::counting()
 
     BatchQueue queue;
     queue.begin(field);
+    QList<int> atWork; // tickets, the oldest first
     for (int i = 0; i < steps.size(); ++i) {
         const QString &step = steps[i];
-        if (step == QLatin1String("take") && queue.waiting())
-            field = queue.take(field).field;
-        else if (step.startsWith(QLatin1String("edit:")))
+        if (step == QLatin1String("take") && queue.waiting()) {
+            const BatchQueue::Taken taken = queue.take(field);
+            field = taken.field;
+            atWork << taken.ticket;
+        } else if (step.startsWith(QLatin1String("edit:"))) {
             queue.fieldEdited(field = step.mid(5));
-        else if (step == QLatin1String("ok") || step == QLatin1String("fail"))
-            queue.jobEnded(step == QLatin1String("fail"));
+        } else if (step == QLatin1String("ok") || step == QLatin1String("fail")) {
+            queue.jobEnded(atWork.takeFirst(), step == QLatin1String("fail"));
+        }
         QCOMPARE(queue.total(), totals[i]);
         QVERIFY(queue.done() <= queue.total());
     }
@@ -285,6 +323,158 @@ void TestBatch::queueEditedMidBatch()
     QVERIFY(!started("e"));
 }
 
+// A list longer than the field shows: the field holds its front, the rest
+// waits behind it. Takes go on in list order, and what the user empties or
+// pastes changes only what the field shows.
+void TestBatch::longQueue()
+{
+    QStringList list;
+    for (int i = 0; i < 400; ++i)
+        list << QStringLiteral("http://portal.example/video/%1").arg(i);
+    QStringList expected = list;
+    BatchQueue queue;
+    QString field = list.join(u';');
+    queue.begin(field);
+    QStringList taken;
+    const auto takeOne = [&] {
+        const BatchQueue::Taken one = queue.take(field);
+        field = one.field;
+        taken << one.address;
+        queue.jobEnded(one.ticket, false);
+        QVERIFY2(field.size() <= BatchQueue::ShownLength, qPrintable(field));
+    };
+    for (int i = 0; i < 10; ++i)
+        takeOne();
+    QCOMPARE(queue.total(), 400);
+    QCOMPARE(int(field.count(u';')) + 1 + queue.behindField(), 390);
+
+    for (const QString &shown : field.split(u';'))
+        expected.removeOne(shown);
+    field.clear();
+    queue.fieldEdited(field);
+    QCOMPARE(queue.total(), int(expected.size()));
+    takeOne();
+    // A long paste at the field's end: its addresses come after those shown,
+    // before those behind.
+    QStringList more;
+    for (int i = 0; i < 100; ++i)
+        more << QStringLiteral("http://portal.example/video/more%1").arg(i);
+    const qsizetype at = expected.indexOf(field.section(u';', -1)) + 1;
+    field += u';' + more.join(u';');
+    queue.fieldEdited(field);
+    for (qsizetype i = 0; i < more.size(); ++i)
+        expected.insert(at + i, more[i]);
+    QCOMPARE(queue.total(), int(expected.size()));
+    while (queue.waiting())
+        takeOne();
+    QCOMPARE(taken, expected);
+    QCOMPARE(field, expected.last());
+    QVERIFY(queue.finished());
+    QCOMPARE(queue.total(), int(expected.size()));
+}
+
+void TestBatch::oneLine_data()
+{
+    QTest::addColumn<QString>("pasted");
+    QTest::addColumn<QString>("field");
+
+    QTest::newRow("LF") << "a\nb\nc" << "a;b;c";
+    QTest::newRow("CRLF, a blank line") << "a\r\nb\r\n\r\nc\r\n" << "a;b;c";
+    QTest::newRow("CR") << "a\rb" << "a;b";
+    QTest::newRow("breaks at both ends") << "\n\r\na\nb\n\n" << "a;b";
+    QTest::newRow("lines of blanks") << "a\n \t\nb" << "a;b";
+    QTest::newRow("blanks around lines") << " a \n\tb " << "a;b";
+    QTest::newRow("break next to ;") << "a;\nb\n;c" << "a;b;c";
+    QTest::newRow("empty piece between two ; stays") << "a;;b\nc" << "a;;b;c";
+    QTest::newRow("breaks only") << "\r\n\n" << "";
+}
+
+void TestBatch::oneLine()
+{
+    QFETCH(QString, pasted);
+    QTEST(addressesOnOneLine(pasted), "field");
+}
+
+void TestBatch::pastedLists_data()
+{
+    QTest::addColumn<QString>("pasted");
+    QTest::addColumn<QString>("shown"); // in the field before the press
+    QTest::addColumn<QStringList>("saved");
+
+    QStringList thousand;
+    QStringList thousandSaved;
+    // As long as portal addresses, so that the list runs past the 32,767
+    // characters that a line edit holds by default.
+    for (int i = 0; i < 1000; ++i) {
+        const QString id = QStringLiteral("video-%1-of-a-list-as-long-as-one-of-the-portal").arg(i);
+        thousand << QStringLiteral("now-ok-0-") + id;
+        thousandSaved << id + QStringLiteral(".mp4");
+    }
+    thousandSaved.sort();
+    QTest::newRow("1,000 addresses") << thousand.join(u';') << thousand.join(u';') << thousandSaved;
+    QTest::newRow("one a line, CRLF, a blank line")
+        << "now-ok-0-a\r\nnow-ok-0-b\r\n\r\nnow-ok-0-c\r\n" << "now-ok-0-a;now-ok-0-b;now-ok-0-c"
+        << QStringList{"a.mp4", "b.mp4", "c.mp4"};
+    QTest::newRow("one a line, LF and CR") << "\nnow-ok-0-a\nnow-ok-0-b\rnow-ok-0-c\n"
+                                           << "now-ok-0-a;now-ok-0-b;now-ok-0-c"
+                                           << QStringList{"a.mp4", "b.mp4", "c.mp4"};
+}
+
+// Whatever the list's length and shape, each address is counted, saved, and
+// nothing else is started.
+void TestBatch::pastedLists()
+{
+    QFETCH(QString, pasted);
+    QFETCH(QStringList, saved);
+
+    Batch batch;
+    batch.paste(pasted);
+    QTEST(batch.field("url")->text(), "shown");
+    batch.window->findChild<QComboBox *>()->setCurrentIndex(4);
+    batch.button()->click();
+    QCOMPARE(batch.status(), QStringLiteral("Ladataan tiedostoja..5/%1").arg(saved.size()));
+    // The field shows the front of what waits, its tool tip counts the rest.
+    const QString shown = batch.field("url")->text();
+    QVERIFY(shown.size() <= BatchQueue::ShownLength);
+    static const QRegularExpression number(QStringLiteral("\\d+"));
+    const int behind = number.match(batch.field("url")->toolTip()).captured().toInt();
+    QCOMPARE(int(shown.count(u';')) + 1 + behind, qMax(1, int(saved.size()) - 5));
+    QTRY_VERIFY_WITH_TIMEOUT(batch.controlsEnabled(), 20 * Patience);
+    QCOMPARE(batch.status(), allSaved);
+    QCOMPARE(savedFiles(), saved);
+    QCOMPARE(QDir().entryList({QStringLiteral("started-*")}, QDir::Files).size(), saved.size());
+}
+
+// Two of five fail, in another order than they started: the field then holds
+// them in start order, then what the user added meanwhile; one press tries
+// exactly those, and a failed one goes on from the file it kept.
+void TestBatch::failedComeBack()
+{
+    Batch batch;
+    batch.start(QStringLiteral("now-ok-0-a;wait-flaky-0-b;now-ok-0-c;now-dies-0-d;now-ok-0-e"), 5);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QStringLiteral("out/e.mp4"))
+                                 && batch.field("statusbar")->toolTip().contains(QLatin1String("SIGKILL")),
+                             Patience);
+    batch.field("url")->setText(batch.field("url")->text() + QStringLiteral(";now-ok-0-f"));
+    release(QStringLiteral("b"));
+    QTRY_VERIFY_WITH_TIMEOUT(batch.controlsEnabled(), Patience);
+    QCOMPARE(batch.status(), QStringLiteral("Valmis: 3/5 tallennettu, 2 epäonnistui – 2 palautettu kenttään"));
+    QCOMPARE(batch.field("url")->text(), QStringLiteral("wait-flaky-0-b;now-dies-0-d;now-ok-0-f"));
+
+    batch.button()->click();
+    QCOMPARE(batch.status(), QStringLiteral("Ladataan tiedostoja..5/3"));
+    QTRY_VERIFY_WITH_TIMEOUT(batch.controlsEnabled(), Patience);
+    QCOMPARE(batch.status(), allSaved);
+    QCOMPARE(batch.field("url")->text(), QStringLiteral("now-ok-0-f"));
+    QCOMPARE(savedFiles(), QStringList({"a.mp4", "b.mp4", "c.mp4", "d.mp4", "e.mp4", "f.mp4"}));
+    for (const QString id : {"a", "c", "e", "f"})
+        QCOMPARE(runs(id), 1);
+    for (const QString id : {"b", "d"}) {
+        QCOMPARE(runs(id), 2);
+        QVERIFY(QFile::exists(QStringLiteral("resumed-") + id));
+    }
+}
+
 void TestBatch::batchEnd_data()
 {
     QTest::addColumn<QString>("addresses");
@@ -292,27 +482,30 @@ void TestBatch::batchEnd_data()
     QTest::addColumn<QString>("endText");
     QTest::addColumn<QStringList>("errors");
     QTest::addColumn<QStringList>("saved");
+    QTest::addColumn<QString>("field"); // after the batch
 
     QTest::newRow("all saved") << "now-ok-0-a;now-ok-0-b" << 2 << allSaved << QStringList()
-                               << QStringList{"a.mp4", "b.mp4"};
+                               << QStringList{"a.mp4", "b.mp4"} << "now-ok-0-b";
     QTest::newRow("one failed") << "now-ok-0-a;now-fail-0-b;now-ok-0-c" << 2
-                                << "Valmis: 2/3 tallennettu, 1 epäonnistui"
-                                << QStringList{"ERROR: fake failure b"} << QStringList{".lumora-partial", "a.mp4", "c.mp4"};
+                                << "Valmis: 2/3 tallennettu, 1 epäonnistui – 1 palautettu kenttään"
+                                << QStringList{"ERROR: fake failure b"} << QStringList{".lumora-partial", "a.mp4", "c.mp4"}
+                                << "now-fail-0-b";
     QTest::newRow("all failed") << "now-fail-0-a;now-fail-0-b;now-fail-0-c" << 1
-                                << "Valmis: 0/3 tallennettu, 3 epäonnistui"
+                                << "Valmis: 0/3 tallennettu, 3 epäonnistui – 3 palautettu kenttään"
                                 << QStringList{"ERROR: fake failure a", "ERROR: fake failure b",
                                                "ERROR: fake failure c"}
-                                << QStringList{".lumora-partial"};
+                                << QStringList{".lumora-partial"} << "now-fail-0-a;now-fail-0-b;now-fail-0-c";
     QTest::newRow("blanks around addresses") << " now-ok-0-a ;\tnow-ok-0-b  " << 2 << allSaved << QStringList()
-                                             << QStringList{"a.mp4", "b.mp4"};
+                                             << QStringList{"a.mp4", "b.mp4"} << "\tnow-ok-0-b  ";
+    // An empty piece is no address to try again.
     QTest::newRow("empty piece") << "now-ok-0-a;;now-ok-0-b" << 1 << "Valmis: 2/3 tallennettu, 1 epäonnistui"
                                  << QStringList{"ERROR: tyhjää osoitetta ei voi ladata"}
-                                 << QStringList{"a.mp4", "b.mp4"};
+                                 << QStringList{"a.mp4", "b.mp4"} << "now-ok-0-b";
     QTest::newRow("empty field") << "" << 1 << "Valmis: 0/1 tallennettu, 1 epäonnistui"
-                                 << QStringList{"ERROR: tyhjää osoitetta ei voi ladata"} << QStringList();
+                                 << QStringList{"ERROR: tyhjää osoitetta ei voi ladata"} << QStringList() << "";
     // Two jobs of one address at once: a staging folder and a file for each.
     QTest::newRow("same address twice at once") << "wait-ok-0-a;wait-ok-0-a" << 2 << allSaved << QStringList()
-                                                << QStringList{"a (2).mp4", "a.mp4"};
+                                                << QStringList{"a (2).mp4", "a.mp4"} << "wait-ok-0-a";
 }
 
 void TestBatch::batchEnd()
@@ -337,6 +530,7 @@ void TestBatch::batchEnd()
                                                 QDir::Name),
           "saved");
     QCOMPARE(batch.bar(), 100);
+    QTEST(batch.field("url")->text(), "field");
     // The error messages outlive the texts that replaced them; a failed
     // fetcher's message names the partial file it left.
     QStringList kept = batch.field("statusbar")->toolTip().split(u'\n', Qt::SkipEmptyParts);
@@ -416,7 +610,7 @@ void TestBatch::desktop_data()
 
     QTest::newRow("unseen, all saved") << "wait-ok-0-b" << false << true << QStringList{allSaved};
     QTest::newRow("unseen, one failed") << "wait-fail-0-b" << false << true
-                                        << QStringList{"Valmis: 1/2 tallennettu, 1 epäonnistui"};
+                                        << QStringList{"Valmis: 1/2 tallennettu, 1 epäonnistui – 1 palautettu kenttään"};
     QTest::newRow("active window") << "wait-ok-0-b" << true << true << QStringList();
     QTest::newRow("no bus") << "wait-ok-0-b" << false << false << QStringList();
 }

@@ -19,11 +19,14 @@
 #include <QListWidget>
 #include <QProcess>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
 #include <csignal>
+#include <functional>
 #include <memory>
 
 #include <unistd.h>
@@ -168,7 +171,8 @@ private:
                + u'/' + name;
     }
     bool startAtOwnPace(WindowDriver &driver, const QString &id, int percent);
-    void resumeAndCheck(const QString &id, const QString &name);
+    void resumeAndCheck(WindowDriver &driver, const QString &id, const QString &name,
+                        const std::function<void()> &start);
 
     PortalRun portal;
     QTemporaryDir work;
@@ -233,7 +237,8 @@ void FaultsTest::unknownVideoAmongGoodOnes()
                       outFolder(), 1);
     QTRY_VERIFY_WITH_TIMEOUT(driver.controlsEnabled(), Patience);
 
-    QCOMPARE(driver.status(), QStringLiteral("Valmis: 1/2 tallennettu, 1 epäonnistui"));
+    QCOMPARE(driver.status(), QStringLiteral("Valmis: 1/2 tallennettu, 1 epäonnistui – 1 palautettu kenttään"));
+    QCOMPARE(driver.line("url")->text(), external::videoPageAddress(QStringLiteral("9999")));
     const QStringList errors = driver.statusHistory().filter(QStringLiteral("ERROR"));
     QCOMPARE(errors.size(), 1);
     QVERIFY2(errors.first().contains(QLatin1String("/video/9999")), qPrintable(errors.first()));
@@ -274,7 +279,7 @@ void FaultsTest::outputFolderNotWritable()
     driver.startBatch(external::videoPageAddress(QStringLiteral("1006")), folder, 1, repairMp4);
     QTRY_VERIFY_WITH_TIMEOUT(driver.controlsEnabled(), Patience);
 
-    QCOMPARE(driver.status(), QStringLiteral("Valmis: 0/1 tallennettu, 1 epäonnistui"));
+    QCOMPARE(driver.status(), QStringLiteral("Valmis: 0/1 tallennettu, 1 epäonnistui – 1 palautettu kenttään"));
     const QStringList errors = driver.statusHistory().filter(QStringLiteral("ERROR"));
     QCOMPARE(errors.size(), 1);
     QVERIFY2(errors.first().contains(folder), qPrintable(errors.first()));
@@ -322,7 +327,8 @@ void FaultsTest::fullDisk()
                  QStringList{name + QStringLiteral(".mp4")});
         return;
     }
-    QCOMPARE(driver.status(), QStringLiteral("Valmis: 0/1 tallennettu, 1 epäonnistui"));
+    QCOMPARE(driver.status(), QStringLiteral("Valmis: 0/1 tallennettu, 1 epäonnistui – 1 palautettu kenttään"));
+    QCOMPARE(driver.line("url")->text(), external::videoPageAddress(id));
     const QStringList errors = driver.statusHistory().filter(QStringLiteral("ERROR"));
     QCOMPARE(errors.size(), 1);
     const QString kept = staged(id, name + QStringLiteral(".flv"));
@@ -332,7 +338,9 @@ void FaultsTest::fullDisk()
     QCOMPARE(QDir(outFolder()).entryList(QDir::Files), QStringList());
 
     QVERIFY(disk.resize(diskSize + 4 * 1024 * 1024));
-    resumeAndCheck(id, name);
+    WindowDriver again;
+    resumeAndCheck(again, id, name,
+                   [&] { again.startBatch(external::videoPageAddress(id), outFolder(), 1); });
 }
 
 // Three episodes of a daily show share their title. Twice in a row, once
@@ -378,7 +386,8 @@ void FaultsTest::episodesOfOneTitle()
 }
 
 // The fetcher killed mid-download is a failure that names the kept partial
-// file; the next press of "Tallenna" goes on from it.
+// file and puts the address back in the field; one press of "Tallenna" goes
+// on from the file.
 void FaultsTest::fetcherKilledThenResumed()
 {
     WindowDriver driver;
@@ -388,14 +397,19 @@ void FaultsTest::fetcherKilledThenResumed()
     QCOMPARE(::kill(fetcher, SIGKILL), 0);
 
     QTRY_VERIFY_WITH_TIMEOUT(driver.controlsEnabled(), Patience);
-    QCOMPARE(driver.status(), QStringLiteral("Valmis: 0/1 tallennettu, 1 epäonnistui"));
+    QCOMPARE(driver.status(), QStringLiteral("Valmis: 0/1 tallennettu, 1 epäonnistui – 1 palautettu kenttään"));
     const QStringList errors = driver.statusHistory().filter(QStringLiteral("ERROR"));
     QCOMPARE(errors.size(), 1);
     const QString partial = staged(QStringLiteral("1002"), QStringLiteral("Sää ja ilmasto.flv"));
     QVERIFY2(errors.first().contains(QStringLiteral("(SIGKILL)")), qPrintable(errors.first()));
     QVERIFY2(errors.first().endsWith(QStringLiteral("säilytetty: ") + partial), qPrintable(errors.first()));
     QCOMPARE(QDir(outFolder()).entryList(QDir::Files), QStringList());
-    resumeAndCheck(QStringLiteral("1002"), QStringLiteral("Sää ja ilmasto"));
+    QCOMPARE(driver.line("url")->text(), external::videoPageAddress(QStringLiteral("1002")));
+    // At the video's own pace, so that the first progress shows where it goes on.
+    PortalRun::setFastPace(false);
+    const auto fast = qScopeGuard([] { PortalRun::setFastPace(true); });
+    resumeAndCheck(driver, QStringLiteral("1002"), QStringLiteral("Sää ja ilmasto"),
+                   [&driver] { driver.button("pushButton")->click(); });
 }
 
 // The whole program killed mid-download takes its children with it and
@@ -415,16 +429,19 @@ void FaultsTest::programKilledThenResumed()
     QCOMPARE(::kill(pid_t(program.processId()), SIGKILL), 0);
     QVERIFY(program.waitForFinished());
     QTRY_COMPARE_WITH_TIMEOUT(processesIn(QFileInfo(partial).path()), 0, Patience);
-    resumeAndCheck(QStringLiteral("1004"), QStringLiteral("Öljymaalauksen alkeet"));
+    WindowDriver driver;
+    resumeAndCheck(driver, QStringLiteral("1004"), QStringLiteral("Öljymaalauksen alkeet"), [&] {
+        driver.startBatch(external::videoPageAddress(QStringLiteral("1004")), outFolder(), 1);
+    });
 }
 
 // A download of the address again: its first progress is where the partial
 // file ended, not 0, and the video is whole.
-void FaultsTest::resumeAndCheck(const QString &id, const QString &name)
+void FaultsTest::resumeAndCheck(WindowDriver &driver, const QString &id, const QString &name,
+                                const std::function<void()> &start)
 {
-    WindowDriver driver;
     BarRecord bar(driver);
-    driver.startBatch(external::videoPageAddress(id), outFolder(), 1);
+    start();
     QTRY_VERIFY_WITH_TIMEOUT(driver.controlsEnabled(), Patience);
     QCOMPARE(driver.status(), saved);
     QVERIFY2(bar.firstAboveZero() >= 35, qPrintable(QString::number(bar.firstAboveZero())));

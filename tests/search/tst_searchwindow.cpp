@@ -61,10 +61,11 @@ QListWidget *listOf(const QDialog *dialog)
     return dialog->findChild<QListWidget *>(QStringLiteral("list"));
 }
 
-// One search for "jakso" against the loopback portal, with its own address field.
+// One search for "jakso" against the loopback portal, handing back into the
+// address field of a main window of its own.
 struct Search
 {
-    explicit Search(const QString &field = QString()) : url(field) {}
+    explicit Search(const QString &field = QString()) { url.setText(field); }
 
     void start()
     {
@@ -78,7 +79,8 @@ struct Search
     }
 
     LoopbackHttpServer server;
-    QLineEdit url;
+    MainWindow window;
+    QLineEdit &url = *window.findChild<QLineEdit *>(QStringLiteral("url"));
     searchWindow dialog{nullptr, QStringLiteral("jakso"), &url};
 };
 
@@ -294,6 +296,11 @@ void TestSearchWindow::handBack_data()
     QTest::newRow("field ending in ;")
         << "a/video/1;" << false << QList<int>{2} << "a/video/1;" + video + "33";
     QTest::newRow("clicked twice is unselected") << "" << false << QList<int>{0, 1, 0} << video + "32";
+    QStringList thousands;
+    for (int i = 0; i < 3000; ++i)
+        thousands << video + QString::number(10000 + i);
+    QTest::newRow("thousands in the field")
+        << thousands.join(u';') << false << QList<int>{1} << thousands.join(u';') + u';' + video + "32";
     QTest::newRow("nothing selected") << "a/video/1" << false << QList<int>{} << "a/video/1";
     QTest::newRow("in-progress row clicked") << "a/video/1" << true << QList<int>{0} << "a/video/1";
 }
