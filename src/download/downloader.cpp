@@ -241,7 +241,7 @@ void downloader::endFetching()
     }
     if (const qint64 room = roomLeft(); room >= 0 && room < finishing::FullDiskRoom)
         error = finishing::fullDiskFailure(error, outputFolder(), room);
-    fail(partialKept() ? finishing::childFailure(error, fetched()) : error);
+    fail(keepPartial() ? finishing::childFailure(error, fetched()) : error);
 }
 
 void downloader::beginFinishing()
@@ -383,9 +383,14 @@ qint64 downloader::roomLeft() const
 }
 
 // A fetcher that failed may have fetched part of the video; it stays in the
-// staging folder, where the next download of the address resumes it.
-bool downloader::partialKept() const
+// staging folder, where the next download of the address resumes it. An empty
+// file holds nothing to resume and goes, so that the folder can go with it.
+bool downloader::keepPartial()
 {
-    return !text.baseName.isEmpty() && finishing::nameFailure(text.baseName).isEmpty()
-           && QFileInfo(fetched()).size() > 0;
+    if (text.baseName.isEmpty() || !finishing::nameFailure(text.baseName).isEmpty())
+        return false;
+    if (QFileInfo(fetched()).size() > 0)
+        return true;
+    staging.removeFile(finishing::fetchedName(text.baseName));
+    return false;
 }

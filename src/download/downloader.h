@@ -70,7 +70,7 @@ private:
     QString converted() const;
     QString outputFolder() const;
     qint64 roomLeft() const;
-    bool partialKept() const;
+    bool keepPartial();
 
     QTimer *timer = nullptr;
     QString folder;
