@@ -7,7 +7,6 @@
 #include "external/externalprograms.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QThread>
@@ -240,7 +239,7 @@ void downloader::endFetching()
         return;
     }
     if (const qint64 room = roomLeft(); room >= 0 && room < finishing::FullDiskRoom)
-        error = finishing::fullDiskFailure(error, outputFolder(), room);
+        error = finishing::fullDiskFailure(error, staging.outputPath(), room);
     fail(keepPartial() ? finishing::childFailure(error, fetched()) : error);
 }
 
@@ -255,7 +254,7 @@ void downloader::beginFinishing()
     // so now, while nothing has been written.
     if (fixMp4) {
         if (const QString failure = finishing::roomFailure(
-                outputFolder(), QFileInfo(fetched()).size(), roomLeft(), fetched());
+                staging.outputPath(), QFileInfo(fetched()).size(), roomLeft(), fetched());
             !failure.isEmpty()) {
             fail(failure);
             return;
@@ -365,11 +364,6 @@ QString downloader::fetched() const
 QString downloader::converted() const
 {
     return staging.filePath(finishing::convertedName(text.baseName));
-}
-
-QString downloader::outputFolder() const
-{
-    return staging.outputPath();
 }
 
 // Free bytes for this user on the staging folder's disk, which is the output

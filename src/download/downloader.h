@@ -68,7 +68,6 @@ private:
     void fail(const QString &errmsg);
     QString fetched() const;
     QString converted() const;
-    QString outputFolder() const;
     qint64 roomLeft() const;
     bool keepPartial();
 
