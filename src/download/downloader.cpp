@@ -7,7 +7,6 @@
 #include "external/externalprograms.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QThread>
@@ -240,8 +239,8 @@ void downloader::endFetching()
         return;
     }
     if (const qint64 room = roomLeft(); room >= 0 && room < finishing::FullDiskRoom)
-        error = finishing::fullDiskFailure(error, outputFolder(), room);
-    fail(partialKept() ? finishing::childFailure(error, fetched()) : error);
+        error = finishing::fullDiskFailure(error, staging.outputPath(), room);
+    fail(keepPartial() ? finishing::childFailure(error, fetched()) : error);
 }
 
 void downloader::beginFinishing()
@@ -255,7 +254,7 @@ void downloader::beginFinishing()
     // so now, while nothing has been written.
     if (fixMp4) {
         if (const QString failure = finishing::roomFailure(
-                outputFolder(), QFileInfo(fetched()).size(), roomLeft(), fetched());
+                staging.outputPath(), QFileInfo(fetched()).size(), roomLeft(), fetched());
             !failure.isEmpty()) {
             fail(failure);
             return;
@@ -367,11 +366,6 @@ QString downloader::converted() const
     return staging.filePath(finishing::convertedName(text.baseName));
 }
 
-QString downloader::outputFolder() const
-{
-    return staging.outputPath();
-}
-
 // Free bytes for this user on the staging folder's disk, which is the output
 // folder's; -1 when unknown.
 qint64 downloader::roomLeft() const
@@ -383,9 +377,14 @@ qint64 downloader::roomLeft() const
 }
 
 // A fetcher that failed may have fetched part of the video; it stays in the
-// staging folder, where the next download of the address resumes it.
-bool downloader::partialKept() const
+// staging folder, where the next download of the address resumes it. An empty
+// file holds nothing to resume and goes, so that the folder can go with it.
+bool downloader::keepPartial()
 {
-    return !text.baseName.isEmpty() && finishing::nameFailure(text.baseName).isEmpty()
-           && QFileInfo(fetched()).size() > 0;
+    if (text.baseName.isEmpty() || !finishing::nameFailure(text.baseName).isEmpty())
+        return false;
+    if (QFileInfo(fetched()).size() > 0)
+        return true;
+    staging.removeFile(finishing::fetchedName(text.baseName));
+    return false;
 }

@@ -68,9 +68,8 @@ private:
     void fail(const QString &errmsg);
     QString fetched() const;
     QString converted() const;
-    QString outputFolder() const;
     qint64 roomLeft() const;
-    bool partialKept() const;
+    bool keepPartial();
 
     QTimer *timer = nullptr;
     QString folder;

@@ -141,6 +141,11 @@ void TestDownloader::reports_data()
     QTest::newRow("fetcher error")
         << namesClip + waitGo + "printf '(3.0%%)\\rERROR: Download failed\\n' >&2; exit 1"
         << QByteArray() << false << 1 << "^PE$" << "^ERROR: Download failed, ladattu tiedosto säilytetty: /.*/clip\\.flv$" << true;
+    // A fetcher that could not write a byte, as on a full disk, leaves nothing to
+    // resume: its empty file goes with the staging folder.
+    QTest::newRow("fetcher fails before its first byte")
+        << "printf 'Saving to clip.flv\\n' >&2; : > clip.flv\n" + waitGo + "exit 1" << QByteArray() << false << 1
+        << "^PE$" << "^ERROR.*rtmpdump-zvb päättyi koodilla 1$" << false;
     QTest::newRow("fetcher missing") << QByteArray() << QByteArray() << true << 1 << "^E$"
                                      << "^ERROR.*rtmpdump-zvb" << false;
     // Without the file's name there is nothing to convert: no bare "flv".

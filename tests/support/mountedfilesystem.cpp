@@ -32,16 +32,10 @@ MountedFileSystem::MountedFileSystem(Kind kind, const QString &size)
         problem = QStringLiteral("mounting a file system needs root");
         return;
     }
-    const bool mounted = kind == Kind::Tmpfs
-                             ? run(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
-                                                            QStringLiteral("-o"), QStringLiteral("size=") + size,
-                                                            QStringLiteral("tmpfs"), point})
-                             : mountExFat(size, point);
-    if (mounted)
+    if (mountExFat(size, point))
         path = unmountAt = point;
     else
-        problem = kind == Kind::Tmpfs ? QStringLiteral("cannot mount a tmpfs here")
-                                      : QStringLiteral("cannot mount exFAT here (exfatprogs, exfat-fuse, a loop device)");
+        problem = QStringLiteral("cannot mount exFAT here (exfatprogs, exfat-fuse, a loop device)");
 }
 
 MountedFileSystem::MountedFileSystem(const QString &failing)

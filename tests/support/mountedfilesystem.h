@@ -6,19 +6,18 @@
 
 // A file system that users save to, mounted on a fresh folder for the
 // object's lifetime: an exFAT stick through FUSE (no renameat2, no links,
-// names that differ only in case are one file), a tmpfs of a given size, or
-// a folder through a FUSE file system that fails one operation.
+// names that differ only in case are one file), or a folder through a FUSE
+// file system that fails one operation. A small tmpfs is SmallDisk's.
 // Mounting needs root; `problem` says why the file system could not be made.
 class MountedFileSystem
 {
 public:
     enum class Kind {
         Plain, // a folder of the temporary folder's own file system, nothing mounted
-        ExFat,
-        Tmpfs
+        ExFat
     };
 
-    // `size` as mount and truncate take it: "256k", "16M".
+    // `size` as truncate takes it: "16M".
     MountedFileSystem(Kind kind, const QString &size);
     // A folder that fails one operation as a failing disk does: "fsync",
     // "flush", "fsyncdir" or "flock" (see faultyfs.cpp).
