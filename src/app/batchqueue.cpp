@@ -23,11 +23,15 @@ void BatchQueue::begin(const QString &field)
 BatchQueue::Taken BatchQueue::take(const QString &field)
 {
     // A field left blank in front of waiting addresses holds none of its own.
-    const QString front = field.trimmed().isEmpty() && !behind.isEmpty() ? behind.takeFirst() : field;
+    const bool blank = field.trimmed().isEmpty() && !behind.isEmpty();
+    const QString front = blank ? behind.takeFirst() : field;
     const qsizetype separator = front.indexOf(u';');
     more = separator >= 0 || !behind.isEmpty();
     Taken taken;
     taken.address = (separator >= 0 ? front.left(separator) : front).trimmed();
+    // Only the taken address leaves the field, or all of it when what follows
+    // comes from behind; the last address stays.
+    taken.dropped = separator >= 0 ? separator + 1 : blank || more ? field.size() : 0;
     if (separator >= 0)
         taken.field = show(front.mid(separator + 1));
     else if (more)

@@ -100,8 +100,11 @@ bool MainWindow::startNext()
         const int *freeSlot = std::find(std::begin(slotBusy), std::end(slotBusy), 0);
         if (freeSlot == std::end(slotBusy))
             return false;
-        const BatchQueue::Taken taken = batch.take(ui->url->text());
+        const QString before = ui->url->text();
+        const int cursor = ui->url->cursorPosition();
+        const BatchQueue::Taken taken = batch.take(before);
         showQueue(taken.field);
+        keepCursor(cursor, before.size() - taken.dropped, taken.dropped);
         if (!taken.address.isEmpty()) {
             startJob(int(freeSlot - std::begin(slotBusy)), taken);
             return true;
@@ -127,6 +130,15 @@ void MainWindow::showQueue(const QString &front)
         ui->url->setToolTip(QStringLiteral("Kentän osoitteiden jälkeen jonossa vielä %1 %2")
                                 .arg(behind)
                                 .arg(behind == 1 ? QStringLiteral("osoite") : QStringLiteral("osoitetta")));
+}
+
+// The user may be typing in the field while a take rewrites it: the cursor
+// stays where it was in their text, not after what the take brought into view,
+// so that what they type goes on in the address they were typing.
+void MainWindow::keepCursor(int cursor, qsizetype kept, qsizetype dropped)
+{
+    const qsizetype position = qBound<qsizetype>(0, cursor - dropped, qMin(kept, ui->url->text().size()));
+    ui->url->setCursorPosition(int(position));
 }
 
 void MainWindow::startJob(int slot, const BatchQueue::Taken &taken)

@@ -186,6 +186,7 @@ private slots:
     void queue();
     void queueEditedMidBatch();
     void longQueue();
+    void typingMidBatch();
     void oneLine_data();
     void oneLine();
     void pastedLists_data();
@@ -371,6 +372,29 @@ void TestBatch::longQueue()
     QCOMPARE(field, expected.last());
     QVERIFY(queue.finished());
     QCOMPARE(queue.total(), int(expected.size()));
+}
+
+// The user types an address at the field's end while a take brings waiting
+// addresses into view behind it: what they type stays one address, and the
+// addresses that came into view stay whole.
+void TestBatch::typingMidBatch()
+{
+    QStringList list;
+    for (int i = 0; i < 100; ++i)
+        list << QStringLiteral("wait-ok-0-%1-of-a-list-longer-than-the-field-shows").arg(i);
+    Batch batch;
+    batch.start(list.join(u';'), 1);
+    QLineEdit *url = batch.field("url");
+    QVERIFY(url->text().size() <= BatchQueue::ShownLength);
+    url->end(false);
+    QTest::keyClicks(url, QStringLiteral(";now-ok-0-"));
+    release(list[0].section(u'-', 3));
+    QTRY_VERIFY_WITH_TIMEOUT(started(list[1].section(u'-', 3)), Patience);
+    QTest::keyClicks(url, QStringLiteral("typed"));
+    QStringList shown = url->text().split(u';');
+    QVERIFY2(shown.removeOne(QStringLiteral("now-ok-0-typed")), qPrintable(url->text()));
+    QVERIFY(shown.size() > 1);
+    QCOMPARE(shown, list.mid(2, shown.size()));
 }
 
 void TestBatch::oneLine_data()
