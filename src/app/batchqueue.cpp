@@ -92,9 +92,14 @@ QString BatchQueue::retryField(const QString &field) const
 {
     if (failedAddresses.isEmpty())
         return field;
-    // The field still begins with the last address, which its take left
-    // there, unless the user changed it; all else in it is the user's.
-    QString added = (!more && field.startsWith(lastLeft) ? field.mid(lastLeft.size()) : field).trimmed();
+    // The field still holds the last address, which its take left there,
+    // unless the user changed it; all else in it is the user's. Compared by
+    // whole pieces, so that an address typed in front of it or the last one
+    // lengthened neither comes back twice nor loses its start.
+    QStringList pieces = field.split(u';');
+    if (!more)
+        pieces.removeOne(lastLeft);
+    QString added = pieces.join(u';').trimmed();
     if (added.startsWith(u';'))
         added = added.mid(1).trimmed();
     QStringList kept = failedAddresses.values();

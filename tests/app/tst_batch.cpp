@@ -218,20 +218,28 @@ void TestBatch::counting_data()
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QList<int>>("totals"); // after each step
     QTest::addColumn<bool>("finished");
+    QTest::addColumn<QString>("retry"); // the field that retryField() gives at the end
 
     QTest::newRow("left alone") << "a;b;c" << QStringList{"take", "take", "ok", "take", "ok", "ok"}
-                                << QList<int>{3, 3, 3, 3, 3, 3} << true;
+                                << QList<int>{3, 3, 3, 3, 3, 3} << true << "c";
     QTest::newRow("added while addresses wait")
         << "a;b" << QStringList{"take", "edit:b;c;d", "ok", "take", "ok", "take", "ok", "take", "ok"}
-        << QList<int>{2, 4, 4, 4, 4, 4, 4, 4, 4} << true;
+        << QList<int>{2, 4, 4, 4, 4, 4, 4, 4, 4} << true << "d";
     QTest::newRow("added after the last was taken") << "a" << QStringList{"take", "edit:a;b", "ok"}
-                                                    << QList<int>{1, 1, 1} << true;
+                                                    << QList<int>{1, 1, 1} << true << "a;b";
     QTest::newRow("waiting ones removed") << "a;b;c" << QStringList{"take", "edit:", "ok"}
-                                          << QList<int>{3, 1, 1} << true;
+                                          << QList<int>{3, 1, 1} << true << "";
     QTest::newRow("one removed, more added")
-        << "a;b;c" << QStringList{"take", "edit:c", "edit:c;d;e", "fail"} << QList<int>{3, 2, 4, 4} << false;
+        << "a;b;c" << QStringList{"take", "edit:c", "edit:c;d;e", "fail"} << QList<int>{3, 2, 4, 4} << false
+        << "a;c;d;e";
     QTest::newRow("field emptied after a job ended")
-        << "a;b;c" << QStringList{"take", "ok", "edit: ", "take"} << QList<int>{3, 3, 1, 1} << true;
+        << "a;b;c" << QStringList{"take", "ok", "edit: ", "take"} << QList<int>{3, 3, 1, 1} << true << " ";
+    QTest::newRow("failed last one, an address typed in front of it")
+        << "a;b" << QStringList{"take", "take", "ok", "edit:c;b", "fail"} << QList<int>{2, 2, 2, 2, 2} << true
+        << "b;c";
+    QTest::newRow("last one lengthened after its take")
+        << "a;b" << QStringList{"take", "take", "fail", "edit:b2", "ok"} << QList<int>{2, 2, 2, 2, 2} << true
+        << "a;b2";
 }
 
 void TestBatch::counting()
@@ -258,6 +266,7 @@ void TestBatch::counting()
         QVERIFY(queue.done() <= queue.total());
     }
     QTEST(queue.finished(), "finished");
+    QTEST(queue.retryField(field), "retry");
 }
 
 void TestBatch::queue()
