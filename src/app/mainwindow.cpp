@@ -8,10 +8,23 @@
 #include "ui_mainwindow.h"
 
 #include <QFileDialog>
+#include <QLineEdit>
 
 #include <algorithm>
 #include <iterator>
 #include <limits>
+
+namespace {
+
+// The end of the selection where the cursor is not; the cursor without one.
+int selectionAnchor(const QLineEdit *field)
+{
+    if (!field->hasSelectedText())
+        return field->cursorPosition();
+    return field->cursorPosition() == field->selectionStart() ? field->selectionEnd() : field->selectionStart();
+}
+
+} // namespace
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -102,9 +115,10 @@ bool MainWindow::startNext()
             return false;
         const QString before = ui->url->text();
         const int cursor = ui->url->cursorPosition();
+        const int anchor = selectionAnchor(ui->url);
         const BatchQueue::Taken taken = batch.take(before);
         showQueue(taken.field);
-        keepCursor(cursor, before.size() - taken.dropped, taken.dropped);
+        keepSelection(anchor, cursor, before.size() - taken.dropped, taken.dropped);
         if (!taken.address.isEmpty()) {
             startJob(int(freeSlot - std::begin(slotBusy)), taken);
             return true;
@@ -133,12 +147,13 @@ void MainWindow::showQueue(const QString &front)
 }
 
 // The user may be typing in the field while a take rewrites it: the cursor
-// stays where it was in their text, not after what the take brought into view,
-// so that what they type goes on in the address they were typing.
-void MainWindow::keepCursor(int cursor, qsizetype kept, qsizetype dropped)
+// and any selection stay on the same text, not after what the take brought
+// into view, so that what they type or delete lands where they were.
+void MainWindow::keepSelection(int anchor, int cursor, qsizetype kept, qsizetype dropped)
 {
-    const qsizetype position = qBound<qsizetype>(0, cursor - dropped, qMin(kept, ui->url->text().size()));
-    ui->url->setCursorPosition(int(position));
+    const qsizetype end = qMin(kept, ui->url->text().size());
+    const auto moved = [&](int position) { return int(qBound<qsizetype>(0, position - dropped, end)); };
+    ui->url->setSelection(moved(anchor), moved(cursor) - moved(anchor));
 }
 
 void MainWindow::startJob(int slot, const BatchQueue::Taken &taken)

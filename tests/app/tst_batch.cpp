@@ -383,8 +383,9 @@ void TestBatch::longQueue()
     QCOMPARE(queue.total(), int(expected.size()));
 }
 
-// The user types an address at the field's end while a take brings waiting
-// addresses into view behind it: what they type stays one address, and the
+// The user types an address at the field's end, its last characters
+// selected to be typed over, while a take brings waiting addresses into view
+// behind it: the selection stays, what they type stays one address, and the
 // addresses that came into view stay whole.
 void TestBatch::typingMidBatch()
 {
@@ -397,9 +398,11 @@ void TestBatch::typingMidBatch()
     QVERIFY(url->text().size() <= BatchQueue::ShownLength);
     url->end(false);
     QTest::keyClicks(url, QStringLiteral(";now-ok-0-"));
+    url->cursorBackward(true, 3);
     release(list[0].section(u'-', 3));
     QTRY_VERIFY_WITH_TIMEOUT(started(list[1].section(u'-', 3)), Patience);
-    QTest::keyClicks(url, QStringLiteral("typed"));
+    QCOMPARE(url->selectedText(), QStringLiteral("-0-"));
+    QTest::keyClicks(url, QStringLiteral("-0-typed"));
     QStringList shown = url->text().split(u';');
     QVERIFY2(shown.removeOne(QStringLiteral("now-ok-0-typed")), qPrintable(url->text()));
     QVERIFY(shown.size() > 1);
