@@ -23,11 +23,15 @@ void BatchQueue::begin(const QString &field)
 BatchQueue::Taken BatchQueue::take(const QString &field)
 {
     // A field left blank in front of waiting addresses holds none of its own.
-    const QString front = field.trimmed().isEmpty() && !behind.isEmpty() ? behind.takeFirst() : field;
+    const bool blank = field.trimmed().isEmpty() && !behind.isEmpty();
+    const QString front = blank ? behind.takeFirst() : field;
     const qsizetype separator = front.indexOf(u';');
     more = separator >= 0 || !behind.isEmpty();
     Taken taken;
     taken.address = (separator >= 0 ? front.left(separator) : front).trimmed();
+    // Only the taken address leaves the field, or all of it when what follows
+    // comes from behind; the last address stays.
+    taken.dropped = separator >= 0 ? separator + 1 : blank || more ? field.size() : 0;
     if (separator >= 0)
         taken.field = show(front.mid(separator + 1));
     else if (more)
@@ -88,9 +92,14 @@ QString BatchQueue::retryField(const QString &field) const
 {
     if (failedAddresses.isEmpty())
         return field;
-    // The field still begins with the last address, which its take left
-    // there, unless the user changed it; all else in it is the user's.
-    QString added = (!more && field.startsWith(lastLeft) ? field.mid(lastLeft.size()) : field).trimmed();
+    // The field still holds the last address, which its take left there,
+    // unless the user changed it; all else in it is the user's. Compared by
+    // whole pieces, so that an address typed in front of it or the last one
+    // lengthened neither comes back twice nor loses its start.
+    QStringList pieces = field.split(u';');
+    if (!more)
+        pieces.removeOne(lastLeft);
+    QString added = pieces.join(u';').trimmed();
     if (added.startsWith(u';'))
         added = added.mid(1).trimmed();
     QStringList kept = failedAddresses.values();

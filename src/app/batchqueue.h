@@ -23,7 +23,10 @@ public:
     {
         QString address; // without blanks and line breaks around it
         QString field;   // what the field holds after the take
-        int ticket = 0;  // for jobEnded()
+        // How many characters of the field's front the take removed: the rest
+        // of the field's text begins `field`, before what came into view.
+        qsizetype dropped = 0;
+        int ticket = 0; // for jobEnded()
     };
 
     // A new batch over the field's text: every ";" separates one more address.

@@ -8,10 +8,23 @@
 #include "ui_mainwindow.h"
 
 #include <QFileDialog>
+#include <QLineEdit>
 
 #include <algorithm>
 #include <iterator>
 #include <limits>
+
+namespace {
+
+// The end of the selection where the cursor is not; the cursor without one.
+int selectionAnchor(const QLineEdit *field)
+{
+    if (!field->hasSelectedText())
+        return field->cursorPosition();
+    return field->cursorPosition() == field->selectionStart() ? field->selectionEnd() : field->selectionStart();
+}
+
+} // namespace
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -100,8 +113,12 @@ bool MainWindow::startNext()
         const int *freeSlot = std::find(std::begin(slotBusy), std::end(slotBusy), 0);
         if (freeSlot == std::end(slotBusy))
             return false;
-        const BatchQueue::Taken taken = batch.take(ui->url->text());
+        const QString before = ui->url->text();
+        const int cursor = ui->url->cursorPosition();
+        const int anchor = selectionAnchor(ui->url);
+        const BatchQueue::Taken taken = batch.take(before);
         showQueue(taken.field);
+        keepSelection(anchor, cursor, before.size() - taken.dropped, taken.dropped);
         if (!taken.address.isEmpty()) {
             startJob(int(freeSlot - std::begin(slotBusy)), taken);
             return true;
@@ -127,6 +144,16 @@ void MainWindow::showQueue(const QString &front)
         ui->url->setToolTip(QStringLiteral("Kentän osoitteiden jälkeen jonossa vielä %1 %2")
                                 .arg(behind)
                                 .arg(behind == 1 ? QStringLiteral("osoite") : QStringLiteral("osoitetta")));
+}
+
+// The user may be typing in the field while a take rewrites it: the cursor
+// and any selection stay on the same text, not after what the take brought
+// into view, so that what they type or delete lands where they were.
+void MainWindow::keepSelection(int anchor, int cursor, qsizetype kept, qsizetype dropped)
+{
+    const qsizetype end = qMin(kept, ui->url->text().size());
+    const auto moved = [&](int position) { return int(qBound<qsizetype>(0, position - dropped, end)); };
+    ui->url->setSelection(moved(anchor), moved(cursor) - moved(anchor));
 }
 
 void MainWindow::startJob(int slot, const BatchQueue::Taken &taken)

@@ -43,6 +43,7 @@ private:
     void updateProgress();
     bool startNext();
     void showQueue(const QString &front);
+    void keepSelection(int anchor, int cursor, qsizetype kept, qsizetype dropped);
     void startJob(int slot, const BatchQueue::Taken &taken);
     void endJob(int ID, bool failed);
     void showError(const QString &errmsg);

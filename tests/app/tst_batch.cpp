@@ -186,6 +186,7 @@ private slots:
     void queue();
     void queueEditedMidBatch();
     void longQueue();
+    void typingMidBatch();
     void oneLine_data();
     void oneLine();
     void pastedLists_data();
@@ -217,20 +218,28 @@ void TestBatch::counting_data()
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QList<int>>("totals"); // after each step
     QTest::addColumn<bool>("finished");
+    QTest::addColumn<QString>("retry"); // the field that retryField() gives at the end
 
     QTest::newRow("left alone") << "a;b;c" << QStringList{"take", "take", "ok", "take", "ok", "ok"}
-                                << QList<int>{3, 3, 3, 3, 3, 3} << true;
+                                << QList<int>{3, 3, 3, 3, 3, 3} << true << "c";
     QTest::newRow("added while addresses wait")
         << "a;b" << QStringList{"take", "edit:b;c;d", "ok", "take", "ok", "take", "ok", "take", "ok"}
-        << QList<int>{2, 4, 4, 4, 4, 4, 4, 4, 4} << true;
+        << QList<int>{2, 4, 4, 4, 4, 4, 4, 4, 4} << true << "d";
     QTest::newRow("added after the last was taken") << "a" << QStringList{"take", "edit:a;b", "ok"}
-                                                    << QList<int>{1, 1, 1} << true;
+                                                    << QList<int>{1, 1, 1} << true << "a;b";
     QTest::newRow("waiting ones removed") << "a;b;c" << QStringList{"take", "edit:", "ok"}
-                                          << QList<int>{3, 1, 1} << true;
+                                          << QList<int>{3, 1, 1} << true << "";
     QTest::newRow("one removed, more added")
-        << "a;b;c" << QStringList{"take", "edit:c", "edit:c;d;e", "fail"} << QList<int>{3, 2, 4, 4} << false;
+        << "a;b;c" << QStringList{"take", "edit:c", "edit:c;d;e", "fail"} << QList<int>{3, 2, 4, 4} << false
+        << "a;c;d;e";
     QTest::newRow("field emptied after a job ended")
-        << "a;b;c" << QStringList{"take", "ok", "edit: ", "take"} << QList<int>{3, 3, 1, 1} << true;
+        << "a;b;c" << QStringList{"take", "ok", "edit: ", "take"} << QList<int>{3, 3, 1, 1} << true << " ";
+    QTest::newRow("failed last one, an address typed in front of it")
+        << "a;b" << QStringList{"take", "take", "ok", "edit:c;b", "fail"} << QList<int>{2, 2, 2, 2, 2} << true
+        << "b;c";
+    QTest::newRow("last one lengthened after its take")
+        << "a;b" << QStringList{"take", "take", "fail", "edit:b2", "ok"} << QList<int>{2, 2, 2, 2, 2} << true
+        << "a;b2";
 }
 
 void TestBatch::counting()
@@ -257,6 +266,7 @@ void TestBatch::counting()
         QVERIFY(queue.done() <= queue.total());
     }
     QTEST(queue.finished(), "finished");
+    QTEST(queue.retryField(field), "retry");
 }
 
 void TestBatch::queue()
@@ -371,6 +381,32 @@ void TestBatch::longQueue()
     QCOMPARE(field, expected.last());
     QVERIFY(queue.finished());
     QCOMPARE(queue.total(), int(expected.size()));
+}
+
+// The user types an address at the field's end, its last characters
+// selected to be typed over, while a take brings waiting addresses into view
+// behind it: the selection stays, what they type stays one address, and the
+// addresses that came into view stay whole.
+void TestBatch::typingMidBatch()
+{
+    QStringList list;
+    for (int i = 0; i < 100; ++i)
+        list << QStringLiteral("wait-ok-0-%1-of-a-list-longer-than-the-field-shows").arg(i);
+    Batch batch;
+    batch.start(list.join(u';'), 1);
+    QLineEdit *url = batch.field("url");
+    QVERIFY(url->text().size() <= BatchQueue::ShownLength);
+    url->end(false);
+    QTest::keyClicks(url, QStringLiteral(";now-ok-0-"));
+    url->cursorBackward(true, 3);
+    release(list[0].section(u'-', 3));
+    QTRY_VERIFY_WITH_TIMEOUT(started(list[1].section(u'-', 3)), Patience);
+    QCOMPARE(url->selectedText(), QStringLiteral("-0-"));
+    QTest::keyClicks(url, QStringLiteral("-0-typed"));
+    QStringList shown = url->text().split(u';');
+    QVERIFY2(shown.removeOne(QStringLiteral("now-ok-0-typed")), qPrintable(url->text()));
+    QVERIFY(shown.size() > 1);
+    QCOMPARE(shown, list.mid(2, shown.size()));
 }
 
 void TestBatch::oneLine_data()
