@@ -270,6 +270,17 @@ void MainWindow::updateProgress()
     if (batch.total() == 0)
         return;
     const int share = int(100.0 / batch.total());
+    // Past 100 addresses one is worth less than a whole point, which would
+    // keep the bar at 0 until the end: the batch's share done is shown instead.
+    if (share == 0) {
+        double done = batch.done();
+        for (int slot = 0; slot < SlotCount; ++slot) {
+            if (slotBusy[slot])
+                done += slotPercent[slot] / 100.0;
+        }
+        ui->progressBar->setValue(int(done * 100.0 / batch.total()));
+        return;
+    }
     int value = batch.done() * share;
     for (int slot = 0; slot < SlotCount; ++slot) {
         if (slotBusy[slot])

@@ -590,6 +590,15 @@ void TestBatch::progress_data()
         << "now-ok-0-a;wait-ok-50-b;wait-ok-0-c" << QStringList{"b", "c"} << 33 + 16;
     QTest::newRow("four, one done, one at 40 %")
         << "now-ok-0-a;wait-ok-40-b;wait-ok-0-c;wait-ok-0-d" << QStringList{"b", "c", "d"} << 25 + 10;
+    // An address is worth less than a whole point here; the bar still moves.
+    QStringList done, waiting;
+    for (int i = 0; i < 150; ++i)
+        done << QStringLiteral("now-ok-0-n%1").arg(i);
+    for (int i = 0; i < 50; ++i) {
+        waiting << QStringLiteral("w%1").arg(i);
+        done << QStringLiteral("wait-ok-%1-w%2").arg(i == 0 ? 60 : 0).arg(i);
+    }
+    QTest::newRow("two hundred, 150 done, one at 60 %") << done.join(u';') << waiting << 75;
 }
 
 void TestBatch::progress()
