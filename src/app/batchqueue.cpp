@@ -4,43 +4,60 @@
 
 namespace {
 
-// Every ";" separates one more address, also an empty one.
-int pieces(const QString &field)
+bool blank(QStringView piece)
 {
-    return int(field.count(u';')) + 1;
+    return piece.trimmed().isEmpty();
 }
 
 } // namespace
 
+int BatchQueue::addressCount(QStringView field)
+{
+    int count = 0;
+    for (const QStringView piece : field.tokenize(u';'))
+        count += blank(piece) ? 0 : 1;
+    return count;
+}
+
+bool BatchQueue::hasAddresses(const QString &field) const
+{
+    return !behind.isEmpty() || addressCount(field) > 0;
+}
+
 void BatchQueue::begin(const QString &field)
 {
+    // What a long paste left behind the field is part of the batch.
+    QStringList waiting = std::move(behind);
     reset();
+    behind = std::move(waiting);
     running = true;
     more = true;
-    waitingCount = pieces(field);
+    waitingCount = addressCount(field) + int(behind.size());
 }
 
 BatchQueue::Taken BatchQueue::take(const QString &field)
 {
     // A field left blank in front of waiting addresses holds none of its own.
-    const bool blank = field.trimmed().isEmpty() && !behind.isEmpty();
-    const QString front = blank ? behind.takeFirst() : field;
+    const bool blankField = blank(field) && !behind.isEmpty();
+    const QString front = blankField ? behind.takeFirst() : field;
     const qsizetype separator = front.indexOf(u';');
     more = separator >= 0 || !behind.isEmpty();
     Taken taken;
     taken.address = (separator >= 0 ? front.left(separator) : front).trimmed();
     // Only the taken address leaves the field, or all of it when what follows
     // comes from behind; the last address stays.
-    taken.dropped = separator >= 0 ? separator + 1 : blank || more ? field.size() : 0;
+    taken.dropped = separator >= 0 ? separator + 1 : blankField || more ? field.size() : 0;
     if (separator >= 0)
         taken.field = show(front.mid(separator + 1));
     else if (more)
         taken.field = show(behind.takeFirst());
     else
         taken.field = lastLeft = front;
+    // An empty piece is no address: it is passed over, neither started nor counted.
     taken.ticket = nextTicket++;
-    atWork.insert(taken.ticket, taken.address);
-    waitingCount = more ? pieces(taken.field) + int(behind.size()) : 0;
+    if (!taken.address.isEmpty())
+        atWork.insert(taken.ticket, taken.address);
+    waitingCount = more ? addressCount(taken.field) + int(behind.size()) : 0;
     return taken;
 }
 
@@ -55,11 +72,14 @@ QString BatchQueue::show(QString front)
         const qsizetype cut = lastShown >= 0 ? lastShown : front.indexOf(u';');
         if (cut >= 0) {
             QStringList spilled = front.mid(cut + 1).split(u';');
+            spilled.removeIf([](const QString &piece) { return blank(piece); });
             spilled.append(behind);
             behind = std::move(spilled);
             front.truncate(cut);
         }
     }
+    if (blank(front) && !behind.isEmpty())
+        front = behind.takeFirst();
     while (!behind.isEmpty() && front.size() + 1 + behind.constFirst().size() <= ShownLength)
         front += u';' + behind.takeFirst();
     return front;
@@ -69,23 +89,19 @@ void BatchQueue::fieldEdited(const QString &field)
 {
     if (!running || !more)
         return;
-    // A field emptied while the batch runs holds nothing more to take; an
-    // empty piece left by a take, like one at the start, is an address that
-    // then fails on its own. What waits behind the field stays: only what
-    // the field shows can be edited.
-    waitingCount = (field.trimmed().isEmpty() ? 0 : pieces(field)) + int(behind.size());
+    // What waits behind the field stays: only what the field shows can be edited.
+    waitingCount = addressCount(field) + int(behind.size());
 }
 
-void BatchQueue::jobEnded(int ticket, bool failed)
+QString BatchQueue::jobEnded(int ticket, bool failed)
 {
     const QString address = atWork.take(ticket);
     ++doneCount;
-    if (!failed)
-        return;
-    ++failedCount;
-    // An empty piece is no address to try again.
-    if (!address.isEmpty())
+    if (failed) {
+        ++failedCount;
         failedAddresses.insert(ticket, address);
+    }
+    return address;
 }
 
 QString BatchQueue::retryField(const QString &field) const

@@ -3,15 +3,16 @@
 #include <QMap>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 
 // The counting of one batch, apart from the window. Addresses are taken from
 // the front of the address field, which stays editable while the batch runs:
 // what is added before the queue runs out joins the batch, what is removed
 // leaves it. The batch ends when its last job has ended and nothing waits.
 //
-// A long list does not stay in the field while it runs: the field shows the
-// front of the queue, and the rest waits here behind it, so that each take
-// rewrites a short text however long the list.
+// A long list does not stay in the field: the field shows the front of the
+// queue, and the rest waits here behind it, so that a key press or a take
+// lays out a short text however long the list.
 class BatchQueue
 {
 public:
@@ -29,13 +30,22 @@ public:
         int ticket = 0; // for jobEnded()
     };
 
-    // A new batch over the field's text: every ";" separates one more address.
+    // Addresses in a field's text: pieces between ";" that are not blank.
+    static int addressCount(QStringView field);
+    // Whether a batch begun now would have an address to take.
+    bool hasAddresses(const QString &field) const;
+
+    // A new batch over the field's text and what waits behind it.
     void begin(const QString &field);
     bool active() const { return running; }
 
     // Takes the front address. The last one is read but stays in the field;
-    // an address taken counts as a job at work until jobEnded().
+    // an address taken counts as a job at work until jobEnded(). An empty
+    // piece taken gives an empty address, which counts for nothing.
     Taken take(const QString &field);
+    // What the field shows of a text longer than ShownLength, or of a blank
+    // one while addresses wait behind it: the rest waits behind, in order.
+    QString show(QString front);
     // Whether an address waits in the field or behind it.
     bool waiting() const { return waitingCount > 0; }
     // The addresses waiting behind what the field shows.
@@ -44,7 +54,8 @@ public:
     // The user edited the field while the batch runs.
     void fieldEdited(const QString &field);
 
-    void jobEnded(int ticket, bool failed);
+    // Returns the job's address.
+    QString jobEnded(int ticket, bool failed);
     bool finished() const { return atWork.isEmpty() && waitingCount == 0; }
     void reset() { *this = BatchQueue(); }
 
@@ -61,8 +72,6 @@ public:
     int retried() const { return int(failedAddresses.size()); }
 
 private:
-    QString show(QString front);
-
     bool running = false;
     bool more = false; // the queue's last address has not been taken yet
     QStringList behind;

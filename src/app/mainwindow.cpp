@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/accessiblecombobox.h"
+#include "app/batchprogress.h"
 #include "app/desktopintegration.h"
 #include "download/downloader.h"
 #include "forms/formfit.h"
@@ -34,7 +35,7 @@ MainWindow::MainWindow(QWidget *parent)
     ui->setupUi(this);
     ui->progressBar->setRange(0, 100);
     ui->progressBar->setValue(0);
-    ui->statusbar->setText(QStringLiteral("Valmiina lataamaan!"));
+    setStatus(QStringLiteral("Valmiina lataamaan!"));
     for (int count = 1; count <= SlotCount; ++count)
         ui->threadcount->addItem(QString::number(count));
     // A pasted list or a search's hand-back is never cut short: the default
@@ -73,9 +74,6 @@ void MainWindow::fileSelected(QString file)
 void MainWindow::StartProcessing()
 {
     startJobs(false);
-    // A batch of empty addresses only has ended without a job.
-    if (batch.finished())
-        endBatch();
 }
 
 void MainWindow::startSearch()
@@ -89,15 +87,19 @@ void MainWindow::startSearch()
 
 void MainWindow::startJobs(bool single)
 {
-    ui->pushButton->setEnabled(false);
     if (!batch.active()) {
+        if (!batch.hasAddresses(ui->url->text())) {
+            setStatus(QStringLiteral("Ei osoitteita: liitä videoiden osoitteet kenttään"));
+            return;
+        }
         batch.begin(ui->url->text());
-        batchErrors.clear();
+        reasons.clear();
         emit batchEvents.started();
-        ui->statusbar->setToolTip(QString());
+        showReasons(QString());
         batchThreads = ui->threadcount->currentText();
         showCount(CountText::Loading);
     }
+    ui->pushButton->setEnabled(false);
     for (int r = 0; single ? r <= 0 : ui->threadcount->currentText().toInt() > r; ++r) {
         if (!batch.waiting() || !startNext())
             break;
@@ -119,13 +121,11 @@ bool MainWindow::startNext()
         const BatchQueue::Taken taken = batch.take(before);
         showQueue(taken.field);
         keepSelection(anchor, cursor, before.size() - taken.dropped, taken.dropped);
+        // An empty piece is passed over.
         if (!taken.address.isEmpty()) {
             startJob(int(freeSlot - std::begin(slotBusy)), taken);
             return true;
         }
-        // Nothing to fetch: the piece counts as failed, with its own message.
-        batch.jobEnded(taken.ticket, true);
-        showError(QStringLiteral("ERROR: tyhjää osoitetta ei voi ladata"));
     }
     return true;
 }
@@ -170,13 +170,12 @@ void MainWindow::valueChanged(int ID, int percent1, int percent2, int err, QStri
     const bool failed = err != 0;
     const bool succeeded = !failed && percent1 == 100 && percent2 == 100;
     if (failed) {
-        showError(errmsg);
-        endJob(ID, true);
+        showError(errmsg, endJob(ID, true));
     } else if (succeeded) {
         endJob(ID, false);
         showCount(CountText::Done);
     } else {
-        slotPercent[ID] = percent1;
+        slotDone[ID] = batchprogress::jobDone(percent1, percent2);
     }
     if ((failed || succeeded) && batch.waiting())
         startJobs(true);
@@ -186,13 +185,28 @@ void MainWindow::valueChanged(int ID, int percent1, int percent2, int err, QStri
         updateProgress();
 }
 
-void MainWindow::showError(const QString &errmsg)
+void MainWindow::showError(const QString &errmsg, const QString &address)
 {
-    ui->statusbar->setText(errmsg);
+    setStatus(errmsg);
     countText = CountText::None;
-    batchErrors << errmsg;
-    // The status line's next text wipes the message; the tool tip keeps them all.
-    ui->statusbar->setToolTip(batchErrors.join(u'\n'));
+    reasons.add(errmsg, address);
+    // The status line's next text wipes the message; until the batch's end
+    // lists them all, the tool tip keeps the newest whole.
+    showReasons(errmsg);
+}
+
+// A line edit shows the end of a text set into it; a message's start says what happened.
+void MainWindow::setStatus(const QString &text)
+{
+    ui->statusbar->setText(text);
+    ui->statusbar->setCursorPosition(0);
+}
+
+// The tool tip is for the mouse, the description for a screen reader.
+void MainWindow::showReasons(const QString &text)
+{
+    ui->statusbar->setToolTip(text);
+    ui->statusbar->setAccessibleDescription(text);
 }
 
 void MainWindow::showCount(CountText kind)
@@ -200,9 +214,9 @@ void MainWindow::showCount(CountText kind)
     countText = kind;
     const QString total = QString::number(batch.total());
     if (kind == CountText::Loading)
-        ui->statusbar->setText(QStringLiteral("Ladataan tiedostoja..") + batchThreads + u'/' + total);
+        setStatus(QStringLiteral("Ladataan tiedostoja..") + batchThreads + u'/' + total);
     else if (kind == CountText::Done)
-        ui->statusbar->setText(QStringLiteral("Valmiina ") + QString::number(batch.done()) + u'/' + total);
+        setStatus(QStringLiteral("Valmiina ") + QString::number(batch.done()) + u'/' + total);
 }
 
 // Addresses added to or removed from the queue join or leave the running batch.
@@ -219,6 +233,14 @@ void MainWindow::queueEdited()
         ui->url->setCursorPosition(int(qMax<qsizetype>(0, ui->url->text().size() - fromEnd)));
         return;
     }
+    // A long paste would be laid out whole at every key press: the field keeps
+    // its front, the rest waits behind it. Emptied, it shows what waits.
+    const bool emptied = text.trimmed().isEmpty() && batch.behindField() > 0 && !batch.active();
+    if (text.size() > BatchQueue::ShownLength || emptied) {
+        const int cursor = ui->url->cursorPosition();
+        showQueue(batch.show(text));
+        ui->url->setCursorPosition(qMin(cursor, int(ui->url->text().size())));
+    }
     if (!batch.active())
         return;
     batch.fieldEdited(ui->url->text());
@@ -227,28 +249,31 @@ void MainWindow::queueEdited()
 }
 
 // The job is in the middle of sending its final report; it is deleted once
-// that emission has returned.
-void MainWindow::endJob(int ID, bool failed)
+// that emission has returned. Returns the job's address.
+QString MainWindow::endJob(int ID, bool failed)
 {
     if (jobs[ID])
         jobs[ID]->deleteLater();
     jobs[ID] = nullptr;
-    batch.jobEnded(slotTicket[ID], failed);
     slotBusy[ID] = 0;
-    slotPercent[ID] = 0;
+    slotDone[ID] = 0;
+    return batch.jobEnded(slotTicket[ID], failed);
 }
 
 void MainWindow::endBatch()
 {
     ui->pushButton->setEnabled(true);
     ui->outputfile->setEnabled(true);
-    ui->statusbar->setText(endText());
+    setStatus(endText());
+    // Built once, from the newest few hundred: the batch may have failed whole.
+    showReasons(reasons.list());
     // The failed addresses wait in the field for one more press.
-    showQueue(batch.retryField(ui->url->text()));
+    const QString retry = batch.retryField(ui->url->text());
     batch.reset();
+    showQueue(batch.show(retry));
     countText = CountText::None;
     ui->progressBar->setValue(100);
-    std::fill(std::begin(slotPercent), std::end(slotPercent), 0);
+    std::fill(std::begin(slotDone), std::end(slotDone), 0);
     emit batchEvents.ended(ui->statusbar->text());
 }
 
@@ -262,29 +287,15 @@ QString MainWindow::endText() const
                        .arg(batch.failed());
     if (batch.retried() > 0)
         text += QStringLiteral(" – %1 palautettu kenttään").arg(batch.retried());
-    return text;
+    return text + QStringLiteral(". ") + reasons.summary();
 }
 
 void MainWindow::updateProgress()
 {
-    if (batch.total() == 0)
-        return;
-    const int share = int(100.0 / batch.total());
-    // Past 100 addresses one is worth less than a whole point, which would
-    // keep the bar at 0 until the end: the batch's share done is shown instead.
-    if (share == 0) {
-        double done = batch.done();
-        for (int slot = 0; slot < SlotCount; ++slot) {
-            if (slotBusy[slot])
-                done += slotPercent[slot] / 100.0;
-        }
-        ui->progressBar->setValue(int(done * 100.0 / batch.total()));
-        return;
-    }
-    int value = batch.done() * share;
+    double done = batch.done();
     for (int slot = 0; slot < SlotCount; ++slot) {
         if (slotBusy[slot])
-            value = int(value + (slotPercent[slot] / 100.0) * share);
+            done += slotDone[slot];
     }
-    ui->progressBar->setValue(value);
+    ui->progressBar->setValue(batchprogress::batchPercent(batch.total(), done));
 }

@@ -2,6 +2,7 @@
 
 #include "app/batchqueue.h"
 #include "app/batchsignals.h"
+#include "app/failurereasons.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -45,8 +46,10 @@ private:
     void showQueue(const QString &front);
     void keepSelection(int anchor, int cursor, qsizetype kept, qsizetype dropped);
     void startJob(int slot, const BatchQueue::Taken &taken);
-    void endJob(int ID, bool failed);
-    void showError(const QString &errmsg);
+    QString endJob(int ID, bool failed);
+    void showError(const QString &errmsg, const QString &address);
+    void setStatus(const QString &text);
+    void showReasons(const QString &text);
     void showCount(CountText kind);
     void queueEdited();
     void endBatch();
@@ -56,12 +59,12 @@ private:
     BatchSignals batchEvents;
     Ui::MainWindow *ui = nullptr;
     int slotBusy[SlotCount] = {};
-    int slotPercent[SlotCount] = {};
+    double slotDone[SlotCount] = {}; // how far each job has come, 0 to 1
     int slotTicket[SlotCount] = {};
     downloader *jobs[SlotCount] = {};
     QPointer<searchWindow> searchDialog; // the newest; closed ones are deleted
     QFileDialog *folderDialog = nullptr;
-    QStringList batchErrors;
+    FailureReasons reasons;
     QString batchThreads;
     CountText countText = CountText::None;
     bool writingField = false;

@@ -137,15 +137,39 @@ int lineDuration(QStringView line, int previous)
     return twoDigits(line, d + 10) * 3600 + twoDigits(line, d + 13) * 60 + twoDigits(line, d + 16);
 }
 
+namespace {
+
+// A clock value in seconds: "83.45" or "00:01:23.45"; negative when the text
+// is no time at all (ffmpeg writes "N/A" before its first frame).
+double clockSeconds(QStringView value)
+{
+    double seconds = 0;
+    for (const QStringView field : value.tokenize(u':')) {
+        bool ok = false;
+        const double number = field.toDouble(&ok);
+        if (!ok)
+            return -1;
+        seconds = seconds * 60 + number;
+    }
+    return seconds;
+}
+
+} // namespace
+
 int linePercent2(QStringView line, int duration, int previous)
 {
-    const qsizetype t = line.indexOf(timeMarker);
+    // The newest clock counts: the converter rewrites its progress line in place.
+    const qsizetype t = line.lastIndexOf(timeMarker);
     // Without a duration there is nothing to divide by; keep what was shown.
     if (t < 0 || duration == 0)
         return previous;
     const qsizetype blank = line.indexOf(u' ', t + 5);
-    const QStringView value = line.mid(t + 5, blank < 0 ? -1 : blank - t - 5);
-    return truncated(value.toFloat() / duration * 100);
+    const double seconds = clockSeconds(line.mid(t + 5, blank < 0 ? -1 : blank - t - 5));
+    // ffmpeg starts a stream copy a few hundredths before zero and may end a
+    // little past a duration read in whole seconds.
+    if (seconds < 0 && !line.mid(t + 5).startsWith(u'-'))
+        return previous;
+    return qBound(0, truncated(seconds / duration * 100), 100);
 }
 
 bool scanFetching(State &state)
@@ -184,29 +208,35 @@ void readSaveLine(State &state)
 
 namespace {
 
-void appendWithoutCarriageReturns(State &state, qsizetype end, qsizetype room)
+void appendWithoutCarriageReturns(State &state, qsizetype end)
 {
     QString added = state.output.mid(state.finishingScanned, end - state.finishingScanned);
     added.remove(u'\r');
     if (added.isEmpty())
         return;
-    state.finishingLine += QStringView(added).left(room);
-    state.duration = lineDuration(state.finishingLine, state.duration);
-    state.percent2 = linePercent2(state.finishingLine, state.duration, state.percent2);
+    // The first duration counts, so the line is kept only as far as the limit;
+    // the newest clock is looked for in what came after the last one examined,
+    // together with the end of that, where a marker may have begun.
+    const qsizetype room = FinishingLineLimit - state.finishingLine.size();
+    if (room > 0) {
+        state.finishingLine += QStringView(added).left(room);
+        state.duration = lineDuration(state.finishingLine, state.duration);
+    }
+    const QString recent = state.finishingTail + added;
+    state.percent2 = linePercent2(recent, state.duration, state.percent2);
+    state.finishingTail = recent.right(FinishingTailLength);
 }
 
 } // namespace
 
 bool scanFinishing(State &state)
 {
-    // Each carriage return is examined with all text from the output's start.
-    // The line only grows, so the first markers in it stay the first: the last
+    // Each carriage return is examined with all text from the output's start:
+    // the first duration and the newest clock in it count, so the last
     // carriage return of this read gives what all of them would have given.
     const qsizetype lastCr = state.output.lastIndexOf(u'\r');
     if (lastCr >= state.finishingScanned) {
-        const qsizetype room = FinishingLineLimit - state.finishingLine.size();
-        if (room > 0)
-            appendWithoutCarriageReturns(state, lastCr, room);
+        appendWithoutCarriageReturns(state, lastCr);
         state.finishingScanned = lastCr + 1;
     }
     if (state.output.size() > FinishingOutputLimit) {

@@ -19,6 +19,8 @@ struct State
     // last carriage return already examined, and where the next one is looked for.
     QString finishingLine;
     qsizetype finishingScanned = 0;
+    // The last characters examined, where a time marker and its value may begin.
+    QString finishingTail;
     // A child's error must fail the job whatever it printed afterwards: once a
     // drop takes the first line that starts with "ERROR", that line and what
     // was dropped after it stay here, and the text goes on in output from
@@ -33,9 +35,11 @@ struct State
 // save line or error and the newest progress stay.
 constexpr qsizetype FetchingLineLimit = 64 * 1024;
 constexpr qsizetype FinishingOutputLimit = 1024 * 1024;
-// The converter's markers that count are the first ones; none is looked for
+// The converter's duration that counts is the first one; none is looked for
 // past this length of the line under examination.
 constexpr qsizetype FinishingLineLimit = 64 * 1024;
+// Enough for a time marker and any clock value the converter writes.
+constexpr qsizetype FinishingTailLength = 64;
 
 // Fetching phase: examines output at every carriage return, reads the
 // percentage and the saved file's name, and drops everything before the last
@@ -47,8 +51,8 @@ bool scanFetching(State &state);
 void readSaveLine(State &state);
 
 // Finishing phase: reads the converter's duration and time. Nothing is
-// dropped below the limit; the markers that count are the first ones of the
-// whole output.
+// dropped below the limit; the duration that counts is the first of the whole
+// output, the time the newest.
 // Returns whether the output holds a carriage return.
 bool scanFinishing(State &state);
 
@@ -63,8 +67,9 @@ int linePercentage(QStringView line, int previous);
 // The converter's "Duration: HH:MM:SS" as seconds; previous without the marker.
 int lineDuration(QStringView line, int previous);
 
-// Finishing percentage from the converter's first "time=" value; previous
-// without the marker or without a duration to divide by.
+// Finishing percentage, 0 to 100, from the converter's last "time=" value,
+// given in seconds or as hours:minutes:seconds; previous without the marker,
+// without a time or without a duration to divide by.
 int linePercent2(QStringView line, int duration, int previous);
 
 } // namespace outputparser

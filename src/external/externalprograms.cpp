@@ -71,7 +71,14 @@ QStringList webFetcherArguments(const QString &searchWord)
 {
     return {QStringLiteral("--user-agent=Mozilla/5.0 (Windows; U; Windows NT 6.1; en-US) "
                            "AppleWebKit/530.5 (KHTML, like Gecko) Chrome/2.0.172.39 Safari/530.5"),
-            QStringLiteral("--quiet"), QStringLiteral("-O"), QStringLiteral("-"),
+            QStringLiteral("--quiet"),
+            // wget's own defaults wait 15 minutes for an answer, and try 20 times.
+            // Two tries of 10 s each, and the pause between them, end within
+            // half a minute; a portal that answers slowly is waited for as long
+            // as it keeps sending.
+            QStringLiteral("--connect-timeout=10"), QStringLiteral("--read-timeout=10"),
+            QStringLiteral("--tries=2"),
+            QStringLiteral("-O"), QStringLiteral("-"),
             searchPageAddress(searchWord)};
 }
 

@@ -54,7 +54,7 @@ constexpr int pollInterval = 500;
 QString exitReason(int exitCode)
 {
     switch (exitCode) {
-    case 4: return QStringLiteral("palvelimeen ei saatu yhteyttä");
+    case 4: return QStringLiteral("palvelimeen ei saatu yhteyttä tai se ei vastannut");
     case 5: return QStringLiteral("palvelimen varmenne ei kelpaa");
     case 6: return QStringLiteral("palvelin vaati tunnistautumisen");
     case 7: return QStringLiteral("palvelimen vastaus oli virheellinen");

@@ -5,6 +5,8 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <algorithm>
+
 using outputparser::State;
 
 namespace {
@@ -66,6 +68,7 @@ private slots:
     void fetching();
     void finishing_data();
     void finishing();
+    void clockRises();
     void sameAsReference_data();
     void sameAsReference();
 };
@@ -148,14 +151,18 @@ void TestOutputParser::finishing_data()
     QTest::newRow("time") << QByteArrayList{"Duration: 00:01:30.00\nframe= time=45.00 bitrate\r"} << 90 << 50;
     QTest::newRow("time to end of line") << QByteArrayList{"Duration: 00:00:10\ntime=5\r"} << 10 << 50;
     QTest::newRow("time without duration") << QByteArrayList{"time=45.00 \r"} << 0 << 7;
-    QTest::newRow("first time counts")
-        << QByteArrayList{"Duration: 00:01:40\ntime=10.00 \r", "time=50.00 \r"} << 100 << 10;
+    QTest::newRow("newest time counts")
+        << QByteArrayList{"Duration: 00:01:40\ntime=10.00 \r", "time=50.00 \r"} << 100 << 50;
     QTest::newRow("marker split across reads")
         << QByteArrayList{"Durat", "ion: 00:01:40\n time=50.00 \r"} << 100 << 50;
     QTest::newRow("carriage return inside a marker")
         << QByteArrayList{"Dura\rtion: 00:00:10 time=5 \r"} << 10 << 50;
-    QTest::newRow("clock time is not a number")
-        << QByteArrayList{"Duration: 00:00:30.02\ntime=00:00:15.00 \r"} << 30 << 0;
+    QTest::newRow("clock time") << QByteArrayList{"Duration: 00:00:30.02\ntime=00:00:15.00 \r"} << 30 << 50;
+    QTest::newRow("clock past an hour") << QByteArrayList{"Duration: 02:00:00.00\ntime=01:30:00.00 \r"} << 7200 << 75;
+    QTest::newRow("no time yet") << QByteArrayList{"Duration: 00:00:30.02\ntime=N/A \r"} << 30 << 7;
+    QTest::newRow("before zero") << QByteArrayList{"Duration: 00:00:30\ntime=-00:00:00.03 \r"} << 30 << 0;
+    QTest::newRow("past the whole seconds") << QByteArrayList{"Duration: 00:00:30.02\ntime=00:00:30.02 \r"}
+                                            << 30 << 100;
 }
 
 void TestOutputParser::finishing()
@@ -166,6 +173,25 @@ void TestOutputParser::finishing()
     feed(state, reads, 2);
     QTEST(state.duration, "duration");
     QTEST(state.percent2, "percent2");
+}
+
+// Real ffmpeg 5.1 output read as it arrives: the percentage follows its clock.
+void TestOutputParser::clockRises()
+{
+    const QByteArray text = fixture("ffmpeg-stream-copy-realtime.txt");
+    QVERIFY(text.contains("time=00:00:"));
+    State state;
+    QList<int> seen;
+    for (qsizetype at = 0; at < text.size(); at += 200) {
+        feed(state, {text.mid(at, 200)}, 2);
+        if (seen.isEmpty() || seen.last() != state.percent2)
+            seen << state.percent2;
+    }
+    QCOMPARE(state.duration, 30);
+    QVERIFY2(seen.size() > 30, qPrintable(QString::number(seen.size())));
+    QVERIFY(std::is_sorted(seen.begin(), seen.end()));
+    // The last progress line ends in a line feed; the job's done report says 100.
+    QCOMPARE(seen.last(), 99);
 }
 
 void TestOutputParser::sameAsReference_data()

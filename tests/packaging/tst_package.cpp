@@ -272,18 +272,25 @@ void TestPackage::commandLine_data()
     QTest::addColumn<QString>("out");
     QTest::addColumn<QString>("err");
 
-    const QString usage = QStringLiteral("Usage: {program} [options]\n"
-                                         "Save videos of the Lumora video portal as MP4 files.\n");
+    const QString usage = QStringLiteral("Käyttö: {program} [valitsimet]\n"
+                                         "Tallentaa Lumora-videopalvelun videoita MP4-tiedostoiksi.\n\n"
+                                         "Valitsimet:\n"
+                                         "  -h, --help     Näyttää tämän ohjeen.\n");
     const QString version = QStringLiteral("lumora-downloader " LUMORA_VERSION "\n");
     QTest::newRow("--help") << QStringList{"--help"} << 0 << usage << QString();
     QTest::newRow("-h") << QStringList{"-h"} << 0 << usage << QString();
     QTest::newRow("--version") << QStringList{"--version"} << 0 << version << QString();
     QTest::newRow("-v") << QStringList{"-v"} << 0 << version << QString();
     QTest::newRow("unknown option") << QStringList{"--nopeus"} << 1 << QString()
-                                    << QStringLiteral("lumora-downloader: Unknown option 'nopeus'.\n");
+                                    << QStringLiteral("lumora-downloader: Tuntematon valitsin ”nopeus”.\n");
+    QTest::newRow("no display") << QStringList() << 1 << QString()
+                                << QStringLiteral("lumora-downloader: näyttöä ei löydy (DISPLAY ja WAYLAND_DISPLAY "
+                                                  "puuttuvat).\nOhjelma tarvitsee graafisen työpöydän; ilman sitä sen "
+                                                  "voi ajaa virtuaalinäytöllä: xvfb-run lumora-downloader\n");
 }
 
-// The installed program, as a user would start it from a terminal.
+// The installed program, as a user would start it from a terminal, in
+// Finnish whatever the user's language.
 void TestPackage::commandLine()
 {
     QFETCH(QStringList, arguments);
@@ -292,22 +299,26 @@ void TestPackage::commandLine()
     QFETCH(QString, err);
 
     const QString program = prefix + QStringLiteral("/bin/lumora-downloader");
+    out.replace(QLatin1String("{program}"), program);
+    for (const QString locale : {"fi_FI.UTF-8", "en_US.UTF-8"}) {
     QProcess process;
     // Qt's complaint about a missing runtime folder is no part of what is printed.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), work.path());
     // Help, version and a wrong option answer on a text console too, without a display.
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LANGUAGE", "LC_ALL", "LC_MESSAGES"})
         environment.remove(QLatin1String(name));
+    environment.insert(QStringLiteral("LANG"), locale);
     process.setProcessEnvironment(environment);
     process.start(program, arguments);
     QVERIFY(process.waitForFinished(30000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), exitCode);
     const QString printed = QString::fromUtf8(process.readAllStandardOutput());
-    QVERIFY2(printed.startsWith(out.replace(QLatin1String("{program}"), program)), qPrintable(printed));
+    QVERIFY2(printed.startsWith(out), qPrintable(locale + u'\n' + printed));
     QVERIFY2(out.isEmpty() == printed.isEmpty(), qPrintable(printed));
     QCOMPARE(QString::fromUtf8(process.readAllStandardError()), err);
+    }
 }
 
 // Every option that --help lists is in the manual page with the same words.
