@@ -2,16 +2,19 @@
 // the search dialog with its results, and the main window in the middle of a
 // batch. The README shows them.
 #include "app/toolkitfinnish.h"
+#include "fakeprograms.h"
 #include "leftovers.h"
 #include "portalrun.h"
 #include "windowdriver.h"
 
 #include <QDialog>
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -85,13 +88,19 @@ void DemoShotsTest::searchThenBatch()
     QVERIFY(keep(shot, "search-results.png"));
     QVERIFY(WindowDriver::choose(dialog, {}));
 
-    // At the videos' own pace, so that the bar stands part way when the picture is taken.
-    PortalRun::setFastPace(false);
+    // The real ffmpeg converts at the video's own pace (its -re), so that the
+    // picture catches the bar in the middle of both conversions.
+    const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+    QVERIFY(!ffmpeg.isEmpty());
+    FakePrograms pace;
+    pace.addScript(QStringLiteral("ffmpeg"), "exec '" + QFile::encodeName(ffmpeg) + "' -re \"$@\"\n");
     QVERIFY(QDir().mkpath(work.filePath(QStringLiteral("out"))));
     driver.startBatch(driver.line("url")->text(), work.filePath(QStringLiteral("out")), 2);
-    QTRY_VERIFY_WITH_TIMEOUT(driver.bar() >= 25, Patience);
+    QTRY_VERIFY_WITH_TIMEOUT(childProcesses().filter(QStringLiteral("(ffmpeg)")).size() == 2 && driver.bar() >= 93,
+                             Patience);
     QVERIFY(grabPainted(&driver.window, &shot));
     QVERIFY2(driver.bar() < 100, "the batch ended before the picture was taken");
+    QVERIFY(!childProcesses().filter(QStringLiteral("(ffmpeg)")).isEmpty());
     QVERIFY(keep(shot, "batch-in-progress.png"));
 }
 

@@ -301,23 +301,23 @@ void TestPackage::commandLine()
     const QString program = prefix + QStringLiteral("/bin/lumora-downloader");
     out.replace(QLatin1String("{program}"), program);
     for (const QString locale : {"fi_FI.UTF-8", "en_US.UTF-8"}) {
-    QProcess process;
-    // Qt's complaint about a missing runtime folder is no part of what is printed.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), work.path());
-    // Help, version and a wrong option answer on a text console too, without a display.
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LANGUAGE", "LC_ALL", "LC_MESSAGES"})
-        environment.remove(QLatin1String(name));
-    environment.insert(QStringLiteral("LANG"), locale);
-    process.setProcessEnvironment(environment);
-    process.start(program, arguments);
-    QVERIFY(process.waitForFinished(30000));
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), exitCode);
-    const QString printed = QString::fromUtf8(process.readAllStandardOutput());
-    QVERIFY2(printed.startsWith(out), qPrintable(locale + u'\n' + printed));
-    QVERIFY2(out.isEmpty() == printed.isEmpty(), qPrintable(printed));
-    QCOMPARE(QString::fromUtf8(process.readAllStandardError()), err);
+        QProcess process;
+        // Qt's complaint about a missing runtime folder is no part of what is printed.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), work.path());
+        // Help, version and a wrong option answer on a text console too, without a display.
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LANGUAGE", "LC_ALL", "LC_MESSAGES"})
+            environment.remove(QLatin1String(name));
+        environment.insert(QStringLiteral("LANG"), locale);
+        process.setProcessEnvironment(environment);
+        process.start(program, arguments);
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), exitCode);
+        const QString printed = QString::fromUtf8(process.readAllStandardOutput());
+        QVERIFY2(printed.startsWith(out), qPrintable(locale + u'\n' + printed));
+        QVERIFY2(out.isEmpty() == printed.isEmpty(), qPrintable(printed));
+        QCOMPARE(QString::fromUtf8(process.readAllStandardError()), err);
     }
 }
 
