@@ -106,6 +106,15 @@ QString BatchQueue::jobEnded(int ticket, bool failed)
 
 QString BatchQueue::retryField(const QString &field) const
 {
+    // A list pasted after the last take waits behind the field, for the next batch.
+    if (behind.isEmpty())
+        return withFailed(field);
+    const QString front = withFailed(field);
+    return blank(front) ? behind.join(u';') : front + u';' + behind.join(u';');
+}
+
+QString BatchQueue::withFailed(const QString &field) const
+{
     if (failedAddresses.isEmpty())
         return field;
     // The field still holds the last address, which its take left there,

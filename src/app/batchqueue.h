@@ -65,13 +65,15 @@ public:
 
     // The field's text once the batch has ended, for one press to retry what
     // failed: the failed addresses in the order they were started, then what
-    // the user added after the last address was taken. Unchanged when no
-    // address failed.
+    // the user added after the last address was taken, behind the field too.
+    // Unchanged when no address failed and nothing waits behind.
     QString retryField(const QString &field) const;
     // How many addresses retryField() puts back.
     int retried() const { return int(failedAddresses.size()); }
 
 private:
+    QString withFailed(const QString &field) const;
+
     bool running = false;
     bool more = false; // the queue's last address has not been taken yet
     QStringList behind;

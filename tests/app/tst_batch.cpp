@@ -403,6 +403,10 @@ void TestBatch::longQueue()
     QCOMPARE(field, expected.last());
     QVERIFY(queue.finished());
     QCOMPARE(queue.total(), int(expected.size()));
+    // Pasted after the last take, the list waits behind the field for the next batch.
+    field = queue.show(field + u';' + more.join(u';'));
+    QVERIFY(queue.behindField() > 0);
+    QCOMPARE(queue.retryField(field), expected.last() + u';' + more.join(u';'));
 }
 
 // The user types an address at the field's end, its last characters
