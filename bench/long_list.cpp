@@ -61,7 +61,7 @@ const QByteArray fakeFetcher = "#!/bin/bash\n"
                                "printf 'video %s' \"$id\" > \"$id.flv\"\n"
                                "printf '1.000 kB / 1.00 sec (100.0%%)\\r' >&2\n";
 const QByteArray failingFetcher = "#!/bin/bash\n"
-                                  "printf 'ERROR: palvelimeen %s ei saatu yhteyttä\\n' \"${@: -1}\" >&2\n"
+                                  "printf 'ERROR: unable to reach %s\\n' \"${@: -1}\" >&2\n"
                                   "exit 1\n";
 
 // The scheduler's counts for the calling thread, in ns: time on a core and

@@ -87,11 +87,12 @@ void MainWindow::startSearch()
 
 void MainWindow::startJobs(bool single)
 {
+    if (!batch.active() && !batch.hasAddresses(ui->url->text())) {
+        setStatus(QStringLiteral("Ei osoitteita: liitä videoiden osoitteet kenttään"));
+        return;
+    }
+    ui->pushButton->setEnabled(false);
     if (!batch.active()) {
-        if (!batch.hasAddresses(ui->url->text())) {
-            setStatus(QStringLiteral("Ei osoitteita: liitä videoiden osoitteet kenttään"));
-            return;
-        }
         batch.begin(ui->url->text());
         reasons.clear();
         emit batchEvents.started();
@@ -99,7 +100,6 @@ void MainWindow::startJobs(bool single)
         batchThreads = ui->threadcount->currentText();
         showCount(CountText::Loading);
     }
-    ui->pushButton->setEnabled(false);
     for (int r = 0; single ? r <= 0 : ui->threadcount->currentText().toInt() > r; ++r) {
         if (!batch.waiting() || !startNext())
             break;
