@@ -234,9 +234,11 @@ void MainWindow::queueEdited()
         return;
     }
     // A long paste would be laid out whole at every key press: the field keeps
-    // its front, the rest waits behind it. Emptied, it shows what waits.
+    // its front, the rest waits behind it. Only well past what the field shows,
+    // so that an address being typed at its end does not vanish behind it.
+    // Emptied, the field shows what waits.
     const bool emptied = text.trimmed().isEmpty() && batch.behindField() > 0 && !batch.active();
-    if (text.size() > BatchQueue::ShownLength || emptied) {
+    if (text.size() > 4 * BatchQueue::ShownLength || emptied) {
         const int cursor = ui->url->cursorPosition();
         showQueue(batch.show(text));
         ui->url->setCursorPosition(qMin(cursor, int(ui->url->text().size())));
