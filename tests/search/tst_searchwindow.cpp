@@ -15,6 +15,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
@@ -335,7 +336,17 @@ void TestSearchWindow::handBack()
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, middle);
     }
     search.press(QDialogButtonBox::Ok);
-    QCOMPARE(search.url.text(), result);
+    // A long list shows its front; the rest waits behind it, every address kept.
+    const QString shown = search.url.text();
+    if (shown.size() < result.size()) {
+        static const QRegularExpression number(QStringLiteral("\\d+"));
+        QVERIFY(result.startsWith(shown.left(shown.lastIndexOf(u';'))));
+        QVERIFY(result.endsWith(shown.section(u';', -1)));
+        QCOMPARE(shown.count(u';') + 1 + number.match(search.url.toolTip()).captured().toInt(),
+                 result.count(u';') + 1);
+    } else {
+        QCOMPARE(shown, result);
+    }
     QVERIFY(search.dialog.isHidden());
     search.server.release();
 }
