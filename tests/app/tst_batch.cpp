@@ -204,6 +204,7 @@ private slots:
     void barFollowsSaved();
     void barDuringConversion();
     void reasonsInView();
+    void reasonsBounded();
     void noFreeSlot();
     void windowEndsJobs();
     void desktop_data();
@@ -768,6 +769,24 @@ void TestBatch::reasonsInView()
     for (const QString &reasons : {status->toolTip(), status->accessibleDescription()})
         QVERIFY2(reasons.startsWith(QStringLiteral("ERROR: fake failure ") + id + QStringLiteral(", ladattu tiedosto")),
                  qPrintable(reasons));
+}
+
+// A whole list failing for one cause: one reason, whichever address; the
+// list keeps the newest few hundred messages and says how many there were.
+void TestBatch::reasonsBounded()
+{
+    FailureReasons reasons;
+    for (int i = 0; i < 1000; ++i) {
+        const QString address = QStringLiteral("http://portal/video/%1").arg(i);
+        reasons.add(QStringLiteral("ERROR: no stream found on the video page ") + address
+                        + QStringLiteral("\n, ladattu tiedosto säilytetty: /out/%1.flv").arg(i),
+                    address);
+    }
+    QCOMPARE(reasons.summary(), QStringLiteral("Yleisin syy (1000/1000): no stream found on the video page …"));
+    const QStringList lines = reasons.list().split(u'\n');
+    QCOMPARE(lines.size(), 1 + 2 * FailureReasons::KeptMessages);
+    QVERIFY(lines.first().contains(QLatin1String("1000")));
+    QVERIFY(lines.last().endsWith(QLatin1String("/out/999.flv")));
 }
 
 void TestBatch::noFreeSlot()
