@@ -172,7 +172,7 @@ Splice appendContinuation(QIODevice &out, const ResumePoint &point, QIODevice &c
     }
     if (!found) // with no media at all, the next try starts from the same point
         return mediaArrived ? Splice::NotContinued : Splice::Appended;
-    QByteArray buffer(copyChunk, Qt::Uninitialized);
+    QByteArray buffer(qBound<qint64>(1, continuation.size(), copyChunk), Qt::Uninitialized);
     for (bool more = !point.tagKept || reader.next(&tag); more; more = reader.next(&tag)) {
         if (!tag.isMedia() || tag.timestamp < shift)
             continue;
