@@ -10,6 +10,7 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -102,14 +103,19 @@ bool unmount(const QString &path)
     return ::umount2(QFile::encodeName(path).constData(), MNT_DETACH) == 0;
 }
 
-bool runMounter(const QString &program, const QStringList &arguments)
+bool runMounter(const QString &program, const QStringList &arguments, const QString &point)
 {
     QProcess process;
     if (entered.own)
         process.setChildProcessModifier(grantMountRight);
     process.start(program, arguments);
-    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit
-           && process.exitCode() == 0;
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit
+        || process.exitCode() != 0)
+        return false;
+    // Until its attributes are asked for, the new root shows no permission
+    // bits, and a user without root's rights may not create in it.
+    struct stat root;
+    return ::stat(QFile::encodeName(point).constData(), &root) == 0;
 }
 
 } // namespace mountaccess

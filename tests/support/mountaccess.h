@@ -20,8 +20,8 @@ bool mountTmpfs(const QString &path, const QString &options);
 bool remountTmpfs(const QString &path, const QString &options);
 bool unmount(const QString &path);
 
-// Runs `program` to its end, as a FUSE daemon that mounts and returns: in the
-// namespace it is given the right to mount that the test itself holds.
-bool runMounter(const QString &program, const QStringList &arguments);
+// Runs `program`, a FUSE daemon that returns once it has mounted on `point`:
+// in the namespace it is given the right to mount that the test itself holds.
+bool runMounter(const QString &program, const QStringList &arguments, const QString &point);
 
 } // namespace mountaccess

@@ -53,7 +53,7 @@ MountedFileSystem::MountedFileSystem(const QString &failing)
     problem = program.isEmpty() ? QStringLiteral("built without libfuse3") : mountaccess::fuseProblem();
     if (!problem.isEmpty())
         return;
-    if (mountaccess::runMounter(program, {backing, point, failing}))
+    if (mountaccess::runMounter(program, {backing, point, failing}, point))
         path = unmountAt = point;
     else
         problem = QStringLiteral("cannot mount a FUSE file system here");
