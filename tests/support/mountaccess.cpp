@@ -45,6 +45,14 @@ Namespace enterOwnNamespace()
         || !writeProcFile("/proc/self/uid_map", uid + ' ' + uid + " 1\n")
         || !writeProcFile("/proc/self/gid_map", gid + ' ' + gid + " 1\n"))
         return {false, errno};
+    // Only the right to mount: with all of the namespace's rights the test,
+    // and the program code it runs in itself, would write through file modes.
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    data[CAP_TO_INDEX(CAP_SYS_ADMIN)].effective = CAP_TO_MASK(CAP_SYS_ADMIN);
+    data[CAP_TO_INDEX(CAP_SYS_ADMIN)].permitted = CAP_TO_MASK(CAP_SYS_ADMIN);
+    if (::syscall(SYS_capset, &header, data) != 0)
+        return {false, errno};
     return {true, 0};
 }
 
