@@ -18,12 +18,6 @@ namespace {
 // rtmpdump's exit code for a download that stopped before its end.
 constexpr int incompleteExit = 2;
 
-QByteArray readWholeFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 } // namespace
 
 Fetcher::Fetcher(Options options, QString stream, QString fileName, bool realtime)
@@ -93,21 +87,21 @@ Fetcher::Attempt Fetcher::fetchFromStart()
 
 Fetcher::Attempt Fetcher::fetchContinuation(bool *fatal)
 {
-    const ResumePoint point = findResumePoint(readWholeFile(m_fileName));
-    if (!point.valid) {
-        QFile::remove(m_fileName);
-        return fetchFromStart();
+    ResumePoint point;
+    {
+        QFile kept(m_fileName);
+        if (kept.open(QIODevice::ReadOnly))
+            point = findResumePoint(kept);
     }
-    QFile file(m_fileName);
-    if (!file.resize(point.cut)) {
+    if (!point.valid)
+        return fetchFromStart(); // the file holds no media worth keeping
+    if (!QFile::resize(m_fileName, point.cut)) {
         *fatal = true;
         fail(QStringLiteral("cannot shorten %1 to resume it").arg(m_fileName), 1);
         return {};
     }
     QFile::remove(m_partName);
-    // nginx-rtmp starts at the first keyframe strictly after the requested time,
-    // so ask for a millisecond before ours.
-    const double startSeconds = (point.timestamp - 1) / 1000.0;
+    const double startSeconds = point.startMs() / 1000.0;
     m_relay.continueFrom(point.cut, startSeconds);
     const Attempt attempt = runRtmpdump(baseArguments()
                                         << QStringLiteral("--start")
@@ -120,26 +114,29 @@ Fetcher::Attempt Fetcher::fetchContinuation(bool *fatal)
     return attempt;
 }
 
-// The file holds the kept bytes only; the continuation is appended, so a
-// failed write never costs what was kept.
+// The file holds the kept bytes only; the continuation is appended tag by tag,
+// so a failed write never costs what was kept, nor the whole tags added before it.
 QString Fetcher::spliceContinuation(const ResumePoint &point)
 {
-    // Read first and removed, so that on a full disk its room takes the append.
-    const QByteArray continuation = readWholeFile(m_partName);
-    QFile::remove(m_partName);
-    if (scanFlvTags(continuation).isEmpty())
-        return {}; // nothing arrived; the next try starts from the same point
-    QByteArray added;
-    if (!appendContinuation(&added, point, continuation))
-        return QStringLiteral("the server did not continue at %1 ms, cannot resume")
-            .arg(point.timestamp);
+    QFile continuation(m_partName);
     QFile file(m_fileName);
-    if (file.open(QIODevice::Append) && file.write(added) == added.size() && file.flush())
-        return {};
+    if (!continuation.open(QIODevice::ReadOnly))
+        return {}; // nothing arrived; the next try starts from the same point
+    if (!file.open(QIODevice::Append | QIODevice::Unbuffered))
+        return QStringLiteral("cannot write the video file: %1").arg(file.errorString());
+    qint64 appended = 0;
+    const Splice splice = appendContinuation(file, point, continuation, &appended);
     const QString error = file.errorString();
     file.close();
+    continuation.close();
+    QFile::remove(m_partName);
+    if (splice == Splice::NotContinued)
+        return QStringLiteral("the server did not continue at %1 ms, cannot resume")
+            .arg(point.timestamp);
+    if (splice == Splice::Appended)
+        return {};
     // A half-appended tag would be taken for media at the next resume.
-    QFile::resize(m_fileName, point.cut);
+    QFile::resize(m_fileName, point.cut + appended);
     return QStringLiteral("cannot write the video file: %1").arg(error);
 }
 

@@ -2,14 +2,12 @@
 // page, then lets Debian's rtmpdump fetch the stream into a file named after the title.
 #include "fetcher.h"
 #include "options.h"
+#include "pagefetch.h"
 #include "videopage.h"
 
 #include <QCoreApplication>
-#include <QProcess>
 
-#include <csignal>
 #include <cstdio>
-#include <sys/prctl.h>
 
 namespace {
 
@@ -17,28 +15,6 @@ void say(const QByteArray &text)
 {
     std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
     std::fflush(stderr);
-}
-
-bool fetchPage(const standin::Options &options, QByteArray *page, QString *problem)
-{
-    QProcess wget;
-    wget.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    wget.start(QStringLiteral("wget"),
-               {QStringLiteral("--quiet"), QStringLiteral("--tries=1"),
-                QStringLiteral("--timeout=%1").arg(qMax(1, options.timeoutSeconds)),
-                QStringLiteral("-O"), QStringLiteral("-"), options.pageUrl});
-    if (!wget.waitForFinished(-1) || wget.exitStatus() != QProcess::NormalExit) {
-        *problem = QStringLiteral("cannot run wget: %1").arg(wget.errorString());
-        return false;
-    }
-    if (wget.exitCode() != 0) {
-        *problem = QStringLiteral("cannot get the video page %1 (wget exit code %2)")
-                       .arg(options.pageUrl)
-                       .arg(wget.exitCode());
-        return false;
-    }
-    *page = wget.readAllStandardOutput();
-    return true;
 }
 
 } // namespace
@@ -54,7 +30,7 @@ int main(int argc, char *argv[])
     }
     QByteArray page;
     QString problem;
-    if (!fetchPage(options, &page, &problem)) {
+    if (!standin::fetchVideoPage(options, &page, &problem)) {
         say("ERROR: " + problem.toUtf8() + '\n');
         return 1;
     }

@@ -1,10 +1,13 @@
-// The stand-in's pieces that need no server: FLV splicing for resume, the
-// stderr relay, option checking and the file name made from a title.
+// The stand-in's pieces: FLV splicing for resume, the stderr relay, option
+// checking, the file name made from a title, and the reading of the video
+// page, the last through the stand-in itself against a loopback server.
 #include "flvtags.h"
+#include "loopbackhttpserver.h"
 #include "options.h"
 #include "stderrrelay.h"
 #include "videopage.h"
 
+#include <QBuffer>
 #include <QtTest>
 
 namespace {
@@ -50,10 +53,50 @@ QByteArray mediaTags(quint32 fromMs, quint32 toMs, quint32 shift = 0)
     return out;
 }
 
-QByteArray wholeVideo()
+// The same without pictures: one steady tone, every frame alike.
+QByteArray soundTags(quint32 fromMs, quint32 toMs, quint32 shift = 0)
 {
+    QByteArray out;
+    for (quint32 ms = fromMs; ms < toMs; ms += 100)
+        out += tag(8, ms + shift, "\xaf\x01tone");
+    return out;
+}
+
+QByteArray wholeVideo(bool soundOnly = false)
+{
+    if (soundOnly)
+        return flvHeader + tag(18, 0, "onMetaData") + soundTags(0, 5000);
     return flvHeader + tag(18, 0, "onMetaData") + tag(9, 0, QByteArray("\x17\x00\0\0\0cfg", 8))
         + mediaTags(0, 5000);
+}
+
+standin::ResumePoint resumePointOf(QByteArray file)
+{
+    QBuffer device(&file);
+    device.open(QIODevice::ReadOnly);
+    return standin::findResumePoint(device);
+}
+
+QList<quint32> tagTimes(QByteArray file)
+{
+    QBuffer device(&file);
+    device.open(QIODevice::ReadOnly);
+    standin::FlvReader reader(device);
+    QList<quint32> times;
+    for (standin::FlvTag tag; reader.next(&tag);)
+        times.append(tag.timestamp);
+    return times;
+}
+
+standin::Splice splice(QByteArray *kept, const standin::ResumePoint &point, QByteArray continuation)
+{
+    QBuffer out(kept);
+    out.open(QIODevice::Append);
+    QBuffer in(&continuation);
+    in.open(QIODevice::ReadOnly);
+    qint64 appended = 0;
+    const standin::Splice result = standin::appendContinuation(out, point, in, &appended);
+    return out.size() == point.cut + appended ? result : standin::Splice::WriteFailed;
 }
 
 } // namespace
@@ -67,41 +110,60 @@ private slots:
     {
         const QByteArray video = wholeVideo();
         const QByteArray midAudio = video.left(video.indexOf(tag(8, 3300, "\xaf\x01" "3300")) + 5);
-        QCOMPARE(standin::scanFlvTags(midAudio).last().timestamp, 3200u); // the cut tag is left out
-        const auto point = standin::findResumePoint(midAudio);
-        QVERIFY(point.valid);
+        QCOMPARE(tagTimes(midAudio).last(), 3200u); // the cut tag is left out
+        const auto point = resumePointOf(midAudio);
+        QVERIFY(point.valid && !point.tagKept);
         QCOMPARE(point.timestamp, 3000u);
         QCOMPARE(point.cut, video.indexOf(keyframe(3000)));
         // Resuming at zero would ask the server for a negative time: start over instead.
-        QVERIFY(!standin::findResumePoint(video.left(video.indexOf(keyframe(1000)))).valid);
+        QVERIFY(!resumePointOf(video.left(video.indexOf(keyframe(1000)))).valid);
+
+        // Without pictures the file is kept to its last whole tag, never dropped.
+        const QByteArray sound = wholeVideo(true);
+        const QByteArray midTone = sound.left(sound.size() - 20);
+        const auto tonePoint = resumePointOf(midTone);
+        QVERIFY(tonePoint.valid && tonePoint.tagKept);
+        QCOMPARE(tonePoint.cut, sound.size() - tag(8, 4900, "\xaf\x01tone").size());
+        QCOMPARE(tonePoint.timestamp, 4800u);
     }
 
     // The server seeks to the keyframe and rtmpdump shifts every timestamp by its
     // start time; the spliced file must be exactly the uninterrupted one.
     void spliceRebuildsTheWholeFile_data()
     {
+        QTest::addColumn<bool>("soundOnly");
         QTest::addColumn<quint32>("interruptAtMs");
         QTest::addColumn<quint32>("continuationFromMs");
-        QTest::newRow("continuation starts at the keyframe") << 2500u << 2000u;
-        QTest::newRow("server sends earlier tags too") << 2500u << 1000u;
-        QTest::newRow("interrupted right after a keyframe") << 4000u << 4000u;
+        QTest::newRow("continuation starts at the keyframe") << false << 2500u << 2000u;
+        QTest::newRow("server sends earlier tags too") << false << 2500u << 1000u;
+        QTest::newRow("interrupted right after a keyframe") << false << 4000u << 4000u;
+        QTest::newRow("sound only, continued at the last tag") << true << 2500u << 2400u;
+        QTest::newRow("sound only, server sends from the start") << true << 2500u << 0u;
     }
     void spliceRebuildsTheWholeFile()
     {
+        QFETCH(bool, soundOnly);
         QFETCH(quint32, interruptAtMs);
         QFETCH(quint32, continuationFromMs);
-        const QByteArray video = wholeVideo();
-        const auto point = standin::findResumePoint(
-            video.left(video.indexOf(tag(8, interruptAtMs, "\xaf\x01" + QByteArray::number(interruptAtMs))) + 7));
+        const QByteArray video = wholeVideo(soundOnly);
+        const auto tagsFrom = [soundOnly](quint32 from, quint32 shift) {
+            return soundOnly ? soundTags(from, 5000, shift) : mediaTags(from, 5000, shift);
+        };
+        const QByteArray cutTag = tag(8, interruptAtMs, soundOnly ? QByteArray("\xaf\x01tone")
+                                                                   : "\xaf\x01" + QByteArray::number(interruptAtMs));
+        const auto point = resumePointOf(video.left(video.indexOf(cutTag) + 7));
+        QVERIFY(point.valid);
         QByteArray kept = video.left(point.cut);
-        const quint32 shift = point.timestamp - 1;
-        QVERIFY(standin::appendContinuation(
-            &kept, point, flvHeader + tag(18, shift, "onMetaData") + mediaTags(continuationFromMs, 5000, shift)));
+        const quint32 shift = point.startMs();
+        QCOMPARE(splice(&kept, point, flvHeader + tag(18, shift, "onMetaData") + tagsFrom(continuationFromMs, shift)),
+                 standin::Splice::Appended);
         QVERIFY(kept == video);
 
         kept = video.left(point.cut);
-        const QByteArray elsewhere = flvHeader + mediaTags(point.timestamp + 1000, 5000, shift);
-        QVERIFY(!standin::appendContinuation(&kept, point, elsewhere));
+        const QByteArray elsewhere = flvHeader + tagsFrom(point.timestamp + 200, shift);
+        QCOMPARE(splice(&kept, point, elsewhere), standin::Splice::NotContinued);
+        QCOMPARE(splice(&kept, point, flvHeader + tag(18, 0, "onMetaData")), standin::Splice::Appended);
+        QCOMPARE(kept, video.left(point.cut));
     }
 
     void durationBecomesTheLastTagsTime()
@@ -170,6 +232,10 @@ private slots:
         QTest::newRow("leading dash and dots") << QStringLiteral("-..rf") << QStringLiteral("rf.flv");
         QTest::newRow("control characters") << QStringLiteral("a\tb\nc\x7f") << QStringLiteral("abc.flv");
         QTest::newRow("nothing left") << QStringLiteral(" - . ") << QStringLiteral("video.flv");
+        QTest::newRow("long title cut to 200 bytes")
+            << QString(300, u'ä') << QString(100, u'ä') + QStringLiteral(".flv");
+        QTest::newRow("cut on a character boundary")
+            << u'a' + QString::fromUtf8("😀").repeated(60) << u'a' + QString::fromUtf8("😀").repeated(49) + QStringLiteral(".flv");
     }
     void fileNames()
     {
@@ -178,14 +244,68 @@ private slots:
         QCOMPARE(standin::fileNameForTitle(title), fileName);
     }
 
+    void videoPage_data()
+    {
+        QTest::addColumn<QByteArray>("response");
+        QTest::addColumn<QString>("title");
+        const QByteArray stream = "<meta name=\"stream\" content=\"1002.flv\">\n";
+        QTest::newRow("entities") << stream + "<meta name=\"title\" content=\"S&auml;&auml; &Ouml;isin\">"
+                                  << QStringLiteral("Sää Öisin");
+        QTest::newRow("UTF-8 in the head")
+            << "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=UTF-8\r\n\r\n" + stream
+                   + "<meta name=\"title\" content=\"Päivän uutiset\">"
+            << QStringLiteral("Päivän uutiset");
+        QTest::newRow("Latin-1 in a meta tag")
+            << "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n<meta charset=\"ISO-8859-1\">" + stream
+                   + "<meta name=\"title\" content=\"P\xe4iv\xe4n uutiset\">"
+            << QStringLiteral("Päivän uutiset");
+        QTest::newRow("no page") << QByteArray("<title>404</title>") << QString();
+    }
     void videoPage()
     {
+        QFETCH(QByteArray, response);
+        QFETCH(QString, title);
         standin::VideoFacts facts;
-        QVERIFY(standin::parseVideoPage("<meta name=\"stream\" content=\"1002.flv\">\n"
-                                        "<meta name=\"title\" content=\"S&auml;&auml; &Ouml;isin\">", &facts));
-        QCOMPARE(facts.stream, QStringLiteral("1002.flv"));
-        QCOMPARE(facts.title, QStringLiteral("Sää Öisin"));
-        QVERIFY(!standin::parseVideoPage("<title>404</title>", &facts));
+        QCOMPARE(standin::parseVideoPage(response, &facts), !title.isEmpty());
+        QCOMPARE(facts.title, title);
+    }
+
+    // The page is fetched by the stand-in's wget: its charset names the file,
+    // and a page too large or too slow ends the run before any stream is asked for.
+    void pageThroughTheStandin_data()
+    {
+        QTest::addColumn<QByteArray>("page");
+        QTest::addColumn<bool>("trickle");
+        QTest::addColumn<QByteArray>("said");
+        const QByteArray utf8Page = "<meta name=\"stream\" content=\"1.flv\">"
+                                    "<meta name=\"title\" content=\"Päivän uutiset\">";
+        QTest::newRow("UTF-8 title") << utf8Page << false << QByteArray("Saving to Päivän uutiset.flv\n");
+        QTest::newRow("over the bound") << QByteArray(5 * 1024 * 1024, 'x') << false
+                                        << QByteArray("is larger than 4 MiB");
+        QTest::newRow("trickling past the deadline") << utf8Page << true
+                                                     << QByteArray("did not arrive within 2 s");
+    }
+    void pageThroughTheStandin()
+    {
+        QFETCH(QByteArray, page);
+        QFETCH(bool, trickle);
+        QFETCH(QByteArray, said);
+        LoopbackHttpServer server;
+        QVERIFY(server.listen(QUrl(QStringLiteral("http://127.0.0.1:0"))));
+        server.setPage("/video/1", page, "text/html; charset=UTF-8");
+        if (trickle)
+            server.trickle();
+        QTemporaryDir work;
+        QProcess standin;
+        standin.setWorkingDirectory(work.path());
+        standin.start(QStringLiteral(LUMORA_STANDIN_DIR "/rtmpdump-zvb"),
+                      {"--rtmp", "rtmp://127.0.0.1:1/App", "--timeout", "1", "--pageUrl",
+                       QStringLiteral("http://127.0.0.1:%1/video/1").arg(server.serverPort())});
+        QSignalSpy finished(&standin, &QProcess::finished);
+        QVERIFY(finished.wait(30000));
+        const QByteArray err = standin.readAllStandardError();
+        QVERIFY2(err.contains(said), err.left(300).constData());
+        QCOMPARE(err.startsWith("ERROR: "), !said.startsWith("Saving"));
     }
 };
 

@@ -1,3 +1,5 @@
+#include "download/stagingfolder.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
@@ -28,6 +30,7 @@ private slots:
     void commandLine_data();
     void commandLine();
     void helpMatchesManualPage();
+    void manualPageSaysWhereDownloadsWait();
     void packageHoldsTheInstalledTree();
     void softwareCentresFindTheLauncher();
     void packageFields();
@@ -46,6 +49,7 @@ private:
     static QSet<QString> filesUnder(const QString &folder);
     static QMap<QString, QString> controlFields(const QString &text);
     static QMap<QString, QString> desktopEntry(const QString &path);
+    static QString manualSection(const QString &page, const QString &section);
 
     QTemporaryDir work;
     QString prefix;
@@ -111,6 +115,17 @@ QMap<QString, QString> TestPackage::desktopEntry(const QString &path)
             entry.insert(line.left(equals), line.mid(equals + 1));
     }
     return entry;
+}
+
+// One section of a manual page in packaging/, "\\-" read as "-"; empty when missing.
+QString TestPackage::manualSection(const QString &page, const QString &section)
+{
+    QString manual = QString::fromUtf8(fileBytes(QStringLiteral(LUMORA_SOURCE_DIR "/packaging/") + page));
+    manual.replace(QLatin1String("\\-"), QLatin1String("-"));
+    const qsizetype start = manual.indexOf(QLatin1String("\n.SH ") + section + u'\n');
+    if (start < 0)
+        return {};
+    return manual.mid(start, manual.indexOf(QLatin1String("\n.SH "), start + 1) - start);
 }
 
 void TestPackage::initTestCase()
@@ -326,11 +341,8 @@ void TestPackage::helpMatchesManualPage()
 {
     Result help = run(prefix + QStringLiteral("/bin/lumora-downloader"), {QStringLiteral("--help")});
     QCOMPARE(help.exitCode, 0);
-    QString manual = QString::fromUtf8(fileBytes(QStringLiteral(LUMORA_SOURCE_DIR "/packaging/lumora-downloader.1")));
-    manual.replace(QLatin1String("\\-"), QLatin1String("-"));
-    const qsizetype options = manual.indexOf(QLatin1String("\n.SH OPTIONS\n"));
-    QVERIFY(options > 0);
-    manual = manual.mid(options, manual.indexOf(QLatin1String("\n.SH "), options + 1) - options);
+    const QString manual = manualSection(QStringLiteral("lumora-downloader.1"), QStringLiteral("OPTIONS"));
+    QVERIFY(!manual.isEmpty());
 
     static const QRegularExpression optionLine(QStringLiteral("^  (-[^\\s,]+)(?:, (-\\S+))?\\s+(\\S.*)$"),
                                                QRegularExpression::MultilineOption);
@@ -345,6 +357,16 @@ void TestPackage::helpMatchesManualPage()
         }
     }
     QCOMPARE(listed, 3);
+}
+
+// The FILES sections name the folder where the program keeps unfinished
+// downloads, under the name the program uses.
+void TestPackage::manualPageSaysWhereDownloadsWait()
+{
+    for (const char *page : {"lumora-downloader.1", "rtmpdump-zvb.1"}) {
+        const QString files = manualSection(QLatin1String(page), QStringLiteral("FILES"));
+        QVERIFY2(files.contains(QLatin1String(StagingFolder::RootName)), page);
+    }
 }
 
 // What `cmake --install` puts in place must be exactly what the package carries.

@@ -1,6 +1,7 @@
 #include "loopbackhttpserver.h"
 
 #include <QHostAddress>
+#include <QTimer>
 
 LoopbackHttpServer::LoopbackHttpServer(QObject *parent)
     : QObject(parent)
@@ -13,9 +14,10 @@ bool LoopbackHttpServer::listen(const QUrl &address)
     return server.listen(QHostAddress(address.host()), quint16(address.port(80)));
 }
 
-void LoopbackHttpServer::setPage(const QByteArray &target, const QByteArray &body)
+void LoopbackHttpServer::setPage(const QByteArray &target, const QByteArray &body,
+                                 const QByteArray &contentType)
 {
-    pages.insert(target, body);
+    pages.insert(target, {body, contentType});
 }
 
 void LoopbackHttpServer::release()
@@ -58,9 +60,26 @@ void LoopbackHttpServer::readRequest(QTcpSocket *socket)
 void LoopbackHttpServer::answer(QTcpSocket *socket, const QByteArray &target)
 {
     const bool known = pages.contains(target);
-    const QByteArray body = pages.value(target);
-    socket->write((known ? "HTTP/1.1 200 OK\r\n" : "HTTP/1.1 404 Not Found\r\n")
-                  + QByteArray("Content-Type: text/html\r\nConnection: close\r\nContent-Length: ")
-                  + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    const auto [body, contentType] = pages.value(target, {QByteArray(), "text/html"});
+    socket->write(QByteArray(known ? "HTTP/1.1 200 OK\r\n" : "HTTP/1.1 404 Not Found\r\n")
+                  + "Content-Type: " + contentType + "\r\nConnection: close\r\nContent-Length: "
+                  + QByteArray::number(body.size()) + "\r\n\r\n");
+    if (trickling) {
+        sendByte(socket, body);
+        return;
+    }
+    socket->write(body);
     socket->disconnectFromHost();
+}
+
+void LoopbackHttpServer::sendByte(QPointer<QTcpSocket> socket, QByteArray rest)
+{
+    if (!socket)
+        return;
+    if (rest.isEmpty()) {
+        socket->disconnectFromHost();
+        return;
+    }
+    socket->write(rest.left(1));
+    QTimer::singleShot(100, this, [this, socket, rest] { sendByte(socket, rest.mid(1)); });
 }

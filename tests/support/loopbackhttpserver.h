@@ -12,7 +12,8 @@
 
 // A tiny HTTP server for tests: records the target of every request line as
 // received, answers a known target with its page and anything else with 404.
-// While held, answers wait until release() is called.
+// While held, answers wait until release() is called. A trickling server sends
+// a page a byte every 100 ms.
 class LoopbackHttpServer : public QObject
 {
     Q_OBJECT
@@ -20,11 +21,15 @@ class LoopbackHttpServer : public QObject
 public:
     explicit LoopbackHttpServer(QObject *parent = nullptr);
 
-    // Listens on the host and port of `address` (an http address).
+    // Listens on the host and port of `address` (an http address); port 0
+    // takes a free one, which serverPort() tells.
     bool listen(const QUrl &address);
-    void setPage(const QByteArray &target, const QByteArray &body);
+    quint16 serverPort() const { return server.serverPort(); }
+    void setPage(const QByteArray &target, const QByteArray &body,
+                 const QByteArray &contentType = "text/html");
     void hold() { held = true; }
     void release();
+    void trickle() { trickling = true; }
 
     QByteArrayList targets() const { return received; }
 
@@ -34,8 +39,11 @@ private:
     void answer(QTcpSocket *socket, const QByteArray &target);
 
     QTcpServer server;
-    QHash<QByteArray, QByteArray> pages;
+    void sendByte(QPointer<QTcpSocket> socket, QByteArray rest);
+
+    QHash<QByteArray, QPair<QByteArray, QByteArray>> pages; // body, content type
     QByteArrayList received;
     QList<QPair<QPointer<QTcpSocket>, QByteArray>> waiting;
     bool held = false;
+    bool trickling = false;
 };

@@ -1,5 +1,7 @@
 #include "mountedfilesystem.h"
 
+#include "mountaccess.h"
+
 #include <QDir>
 #include <QProcess>
 
@@ -28,8 +30,11 @@ MountedFileSystem::MountedFileSystem(Kind kind, const QString &size)
         path = point;
         return;
     }
+    // exfat-fuse always asks for a block device's FUSE (fuseblk), which the
+    // kernel mounts in no user namespace.
     if (::geteuid() != 0) {
-        problem = QStringLiteral("mounting a file system needs root");
+        problem = QStringLiteral("exfat-fuse mounts only as fuseblk, which the kernel refuses "
+                                 "in a user namespace: needs root");
         return;
     }
     if (mountExFat(size, point))
@@ -45,11 +50,10 @@ MountedFileSystem::MountedFileSystem(const QString &failing)
     QDir().mkpath(point);
     QDir().mkpath(backing);
     const QString program = QStringLiteral(LUMORA_FAULTYFS);
-    if (program.isEmpty())
-        problem = QStringLiteral("built without libfuse3");
-    else if (::geteuid() != 0)
-        problem = QStringLiteral("mounting a file system needs root");
-    else if (run(program, {backing, point, failing}))
+    problem = program.isEmpty() ? QStringLiteral("built without libfuse3") : mountaccess::fuseProblem();
+    if (!problem.isEmpty())
+        return;
+    if (mountaccess::runMounter(program, {backing, point, failing}, point))
         path = unmountAt = point;
     else
         problem = QStringLiteral("cannot mount a FUSE file system here");
@@ -67,7 +71,7 @@ bool MountedFileSystem::mountExFat(const QString &size, const QString &point)
 MountedFileSystem::~MountedFileSystem()
 {
     if (!unmountAt.isEmpty())
-        run(QStringLiteral("umount"), {unmountAt});
+        mountaccess::unmount(unmountAt);
     if (!loopDevice.isEmpty())
         run(QStringLiteral("losetup"), {QStringLiteral("-d"), QString::fromLocal8Bit(loopDevice)});
 }

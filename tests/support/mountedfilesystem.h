@@ -8,7 +8,7 @@
 // object's lifetime: an exFAT stick through FUSE (no renameat2, no links,
 // names that differ only in case are one file), or a folder through a FUSE
 // file system that fails one operation. A small tmpfs is SmallDisk's.
-// Mounting needs root; `problem` says why the file system could not be made.
+// Mounting goes as mountaccess allows; `problem` says why it could not.
 class MountedFileSystem
 {
 public:

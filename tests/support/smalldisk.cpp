@@ -1,19 +1,10 @@
 #include "smalldisk.h"
 
-#include <QDir>
-#include <QProcess>
+#include "mountaccess.h"
 
-#include <unistd.h>
+#include <QDir>
 
 namespace {
-
-bool run(const QStringList &command)
-{
-    QProcess process;
-    process.start(command.first(), command.mid(1));
-    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit
-           && process.exitCode() == 0;
-}
 
 QString sizeOption(qint64 bytes)
 {
@@ -25,20 +16,16 @@ QString sizeOption(qint64 bytes)
 SmallDisk::SmallDisk(const QString &path, qint64 bytes) : path(path)
 {
     QDir().mkpath(path);
-    isMounted = ::geteuid() == 0
-                && run({QStringLiteral("mount"), QStringLiteral("-t"), QStringLiteral("tmpfs"),
-                        QStringLiteral("-o"), sizeOption(bytes), QStringLiteral("tmpfs"), path});
+    isMounted = mountaccess::problem().isEmpty() && mountaccess::mountTmpfs(path, sizeOption(bytes));
 }
 
 SmallDisk::~SmallDisk()
 {
     if (isMounted)
-        run({QStringLiteral("umount"), QStringLiteral("--lazy"), path});
+        mountaccess::unmount(path);
 }
 
 bool SmallDisk::resize(qint64 bytes)
 {
-    return isMounted
-           && run({QStringLiteral("mount"), QStringLiteral("-o"),
-                   QStringLiteral("remount,") + sizeOption(bytes), path});
+    return isMounted && mountaccess::remountTmpfs(path, sizeOption(bytes));
 }

@@ -2,8 +2,8 @@
 
 #include <QString>
 
-// A folder on a tmpfs of a given size, to fill the disk on purpose; mounting
-// needs root. Unmounted, with all it holds, when the object goes.
+// A folder on a tmpfs of a given size, to fill the disk on purpose, mounted
+// as mountaccess allows. Unmounted, with all it holds, when the object goes.
 class SmallDisk
 {
 public:
@@ -12,12 +12,13 @@ public:
     SmallDisk(const SmallDisk &) = delete;
     SmallDisk &operator=(const SmallDisk &) = delete;
 
-    // False where this user may not mount; tests then skip.
+    // False where this process may not mount; tests then skip.
     bool mounted() const { return isMounted; }
     // The user freeing room: the same files on a larger disk.
     bool resize(qint64 bytes);
 
-    static constexpr const char *NoMount = "mounting a small tmpfs needs root, which this run lacks";
+    static constexpr const char *NoMount =
+        "cannot mount a small tmpfs: not root, and the kernel refused a user namespace";
 
 private:
     QString path;
