@@ -93,6 +93,7 @@ void MainWindow::startJobs(bool single)
     if (!batch.active()) {
         batch.begin(ui->url->text());
         batchErrors.clear();
+        batchWarnings = 0;
         emit batchEvents.started();
         ui->statusbar->setToolTip(QString());
         batchThreads = ui->threadcount->currentText();
@@ -175,6 +176,9 @@ void MainWindow::valueChanged(int ID, int percent1, int percent2, int err, QStri
     } else if (succeeded) {
         endJob(ID, false);
         showCount(CountText::Done);
+        // A saved video may come with a warning, which the tool tip keeps.
+        if (!errmsg.isEmpty())
+            showWarning(errmsg);
     } else {
         slotPercent[ID] = percent1;
     }
@@ -192,6 +196,13 @@ void MainWindow::showError(const QString &errmsg)
     countText = CountText::None;
     batchErrors << errmsg;
     // The status line's next text wipes the message; the tool tip keeps them all.
+    ui->statusbar->setToolTip(batchErrors.join(u'\n'));
+}
+
+void MainWindow::showWarning(const QString &warning)
+{
+    ++batchWarnings;
+    batchErrors << warning;
     ui->statusbar->setToolTip(batchErrors.join(u'\n'));
 }
 
@@ -254,15 +265,19 @@ void MainWindow::endBatch()
 
 QString MainWindow::endText() const
 {
+    const QString warnings = batchWarnings == 0 ? QString()
+                             : QStringLiteral(" (%1 %2, katso työkaluvihje)")
+                                   .arg(batchWarnings)
+                                   .arg(batchWarnings == 1 ? QStringLiteral("varoitus") : QStringLiteral("varoitusta"));
     if (batch.failed() == 0)
-        return QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!");
+        return QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!") + warnings;
     QString text = QStringLiteral("Valmis: %1/%2 tallennettu, %3 epäonnistui")
                        .arg(batch.done() - batch.failed())
                        .arg(batch.total())
                        .arg(batch.failed());
     if (batch.retried() > 0)
         text += QStringLiteral(" – %1 palautettu kenttään").arg(batch.retried());
-    return text;
+    return text + warnings;
 }
 
 void MainWindow::updateProgress()

@@ -47,6 +47,7 @@ private:
     void startJob(int slot, const BatchQueue::Taken &taken);
     void endJob(int ID, bool failed);
     void showError(const QString &errmsg);
+    void showWarning(const QString &warning);
     void showCount(CountText kind);
     void queueEdited();
     void endBatch();
@@ -61,7 +62,8 @@ private:
     downloader *jobs[SlotCount] = {};
     QPointer<searchWindow> searchDialog; // the newest; closed ones are deleted
     QFileDialog *folderDialog = nullptr;
-    QStringList batchErrors;
+    QStringList batchErrors; // and warnings, for the tool tip
+    int batchWarnings = 0;
     QString batchThreads;
     CountText countText = CountText::None;
     bool writingField = false;

@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <QRegularExpression>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -182,6 +183,33 @@ QString fetcherEndFailure(bool exitedNormally, int exitCode)
             .arg(external::fetcherProgram())
             .arg(exitCode);
     return QString();
+}
+
+QString stoppedEarlyFailure(double percent)
+{
+    return QStringLiteral("ERROR: lataus jäi kesken kohtaan %1 %, vaikka %2 päättyi virheittä; "
+                          "paina Tallenna uudelleen, niin lataus jatkuu siitä")
+        .arg(QLocale(QLocale::Finnish).toString(percent, 'f', 1), external::fetcherProgram());
+}
+
+bool saysTooLarge(const QString &output)
+{
+    // The children's texts of EFBIG: the C library's, in English or in the user's language.
+    return output.contains(QLatin1String("File too large"))
+           || output.contains(QString::fromLocal8Bit(std::strerror(EFBIG)));
+}
+
+QString tooLargeFailure(const QString &folder, qint64 limit)
+{
+    const QString disk = limit < 0 ? QStringLiteral("kansion %1 levy ei salli näin suurta tiedostoa "
+                                                    "(FAT32-levyllä raja on 4 Gt)")
+                                         .arg(folder)
+                                   : QStringLiteral("kansion %1 levyn tiedostojärjestelmä (FAT32) sallii "
+                                                    "enintään %2:n tiedostot")
+                                         .arg(folder, sizeText(limit + 1));
+    return QStringLiteral("ERROR: video ei mahdu levylle: %1, eikä uusi yritys samaan kansioon auta; "
+                          "valitse tallennuskansio toiselta levyltä (esimerkiksi exFAT, NTFS tai ext4)")
+        .arg(disk);
 }
 
 QString fetchedFailure(const QString &fetched)
