@@ -70,6 +70,10 @@ QString FinishStep::endConverting(const End &ended)
         if (result.targetSize > 0)
             result.cut = mp4check::fileProblem(converted());
         failure = finishing::conversionFailure(fetched(), converted(), result);
+        // An MP4 a little larger than the fetched file may pass FAT32's limit.
+        if (!failure.isEmpty() && finishing::saysTooLarge(text.output))
+            failure = finishing::tooLargeFailure(staging.outputPath(), disk::fileSizeLimit(staging.descriptor()))
+                      + finishing::keptFile(fetched());
     }
     if (!failure.isEmpty())
         staging.removeFile(finishing::convertedName(text.baseName));

@@ -181,6 +181,11 @@ void TestDownloader::reports_data()
         << false << 1 << "^PFP?E$"
         << "^ERROR: muunnos epäonnistui, levytila loppui \\(ffmpeg: No space left on device\\); vapauta tilaa "
            "ja paina Tallenna uudelleen, ladattu tiedosto säilytetty: /.*/clip\\.flv$" << true;
+    QTest::newRow("converter's file grows past the disk's limit")
+        << namesClip + waitGo << QByteArray("echo 'av_interleaved_write_frame(): File too large' >&2; exit 1")
+        << false << 1 << "^PFP?E$"
+        << "^ERROR: video ei mahdu levylle: kansion /.*/out levy ei salli näin suurta tiedostoa \\(FAT32-levyllä "
+           "raja on 4 Gt\\).*säilytetty: /.*/clip\\.flv$" << true;
     // A fake converter, to print time as plain seconds and keep running at 100 %;
     // its file is the smallest whole MP4, an empty index box.
     // While fetching, progress at 100 % looks like the fetch-done report.
