@@ -26,7 +26,7 @@ FinishStep::~FinishStep()
 {
     if (placement.valid())
         target = placement.get().target;
-    if (convert)
+    if (converterRun)
         staging.removeFile(finishing::convertedName(text.baseName));
     if (!target.isEmpty())
         TargetNames::release(target);
@@ -52,6 +52,7 @@ QStringList FinishStep::converterArguments()
 {
     const QString output = finishing::convertedName(text.baseName);
     staging.removeFile(output);
+    converterRun = true;
     return external::converterArguments(finishing::converterFile(finishing::fetchedName(text.baseName)),
                                         finishing::converterFile(output));
 }

@@ -77,5 +77,7 @@ private:
     QString folder;
     bool convert = false;
     QString target; // the claimed name of the finished video
+    // Only a name that passed begin() is ever used to remove a file.
+    bool converterRun = false;
     std::future<Placed> placement;
 };
