@@ -6,6 +6,7 @@
 #include "download/stagingfolder.h"
 #include "external/externalprograms.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 namespace {
