@@ -74,7 +74,7 @@ QString FetchStep::diskFailure(const QString &error) const
     const qint64 size = text.baseName.isEmpty() ? -1 : QFileInfo(fetched()).size();
     if (finishing::saysTooLarge(text.output) || finishing::saysTooLarge(error)
         || (limit > 0 && size >= limit - LimitMargin))
-        return finishing::tooLargeFailure(staging.outputPath(), limit);
+        return finishing::tooLargeFailure(staging.outputPath(), limit > 0);
     if (const qint64 room = disk::roomLeft(staging.descriptor()); room >= 0 && room < finishing::FullDiskRoom)
         return finishing::fullDiskFailure(error, staging.outputPath(), room);
     return error;

@@ -199,17 +199,15 @@ bool saysTooLarge(const QString &output)
            || output.contains(QString::fromLocal8Bit(std::strerror(EFBIG)));
 }
 
-QString tooLargeFailure(const QString &folder, qint64 limit)
+QString tooLargeFailure(const QString &folder, bool fat32)
 {
-    const QString disk = limit < 0 ? QStringLiteral("kansion %1 levy ei salli näin suurta tiedostoa "
-                                                    "(FAT32-levyllä raja on 4 Gt)")
-                                         .arg(folder)
-                                   : QStringLiteral("kansion %1 levyn tiedostojärjestelmä (FAT32) sallii "
-                                                    "enintään %2:n tiedostot")
-                                         .arg(folder, sizeText(limit + 1));
+    const QString disk = fat32 ? QStringLiteral("kansion %1 levyn tiedostojärjestelmä (FAT32) sallii enintään "
+                                                 "4 Gt:n tiedostot")
+                               : QStringLiteral("kansion %1 levy ei salli näin suurta tiedostoa "
+                                                "(FAT32-levyllä raja on 4 Gt)");
     return QStringLiteral("ERROR: video ei mahdu levylle: %1, eikä uusi yritys samaan kansioon auta; "
                           "valitse tallennuskansio toiselta levyltä (esimerkiksi exFAT, NTFS tai ext4)")
-        .arg(disk);
+        .arg(disk.arg(folder));
 }
 
 QString fetchedFailure(const QString &fetched)

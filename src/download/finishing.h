@@ -62,9 +62,9 @@ QString stoppedEarlyFailure(double percent);
 
 // Whether a child's output says that a file grew past what its file system holds.
 bool saysTooLarge(const QString &output);
-// A file that reached the largest size the disk of `folder` holds, `limit`
-// bytes, or -1 when the limit is not known.
-QString tooLargeFailure(const QString &folder, qint64 limit);
+// A file that grew past the largest one the disk of `folder` holds; `fat32`
+// when the disk is known to be one.
+QString tooLargeFailure(const QString &folder, bool fat32);
 
 // Why a fetched file cannot be placed as it is, or an empty string.
 QString fetchedFailure(const QString &fetched);

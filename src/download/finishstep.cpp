@@ -73,7 +73,7 @@ QString FinishStep::endConverting(const End &ended)
         failure = finishing::conversionFailure(fetched(), converted(), result);
         // An MP4 a little larger than the fetched file may pass FAT32's limit.
         if (!failure.isEmpty() && finishing::saysTooLarge(text.output))
-            failure = finishing::tooLargeFailure(staging.outputPath(), disk::fileSizeLimit(staging.descriptor()))
+            failure = finishing::tooLargeFailure(staging.outputPath(), disk::fileSizeLimit(staging.descriptor()) > 0)
                       + finishing::keptFile(fetched());
     }
     if (!failure.isEmpty())
