@@ -64,6 +64,10 @@ void downloader::startChild()
         fail(stagingProblem);
         return;
     }
+    if (const QString failure = fetch.keptTooLarge(); !failure.isEmpty()) {
+        fail(failure);
+        return;
+    }
     // A video fetched whole by an earlier run needs neither the fetcher nor the portal.
     if (fetch.foundWhole()) {
         awaitingChild = false;

@@ -35,15 +35,20 @@ QByteArray readNote(int folderFd)
     return got > 0 && got <= LongestNote ? note.left(got) : QByteArray();
 }
 
+QByteArray endText(FetchRecord::End end)
+{
+    return end == FetchRecord::End::Whole ? QByteArray("whole") : QByteArray("too large");
+}
+
 } // namespace
 
-void FetchRecord::write(int folderFd, const QString &fileName, double progress)
+void FetchRecord::write(int folderFd, const QString &fileName, End end, double progress)
 {
     const QByteArray name = QFile::encodeName(fileName);
     const QByteArray state = fileState(folderFd, name);
     if (state.isEmpty() || name.contains('\n'))
         return;
-    const QByteArray note = "state " + state + "\nprogress "
+    const QByteArray note = "end " + endText(end) + "\nstate " + state + "\nprogress "
                             + (progress < 0 ? QByteArray("none") : QByteArray::number(progress, 'f', 1))
                             + "\nfile " + name + '\n';
     const int fd = ::openat(folderFd, Name, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -55,15 +60,16 @@ void FetchRecord::write(int folderFd, const QString &fileName, double progress)
         ::unlinkat(folderFd, Name, 0);
 }
 
-QString FetchRecord::wholeFile(int folderFd)
+QString FetchRecord::file(int folderFd, End end)
 {
     if (folderFd < 0)
         return QString();
     const QList<QByteArray> lines = readNote(folderFd).split('\n');
-    if (lines.size() != 4 || !lines[0].startsWith("state ") || !lines[2].startsWith("file ") || !lines[3].isEmpty())
+    if (lines.size() != 5 || lines[0] != "end " + endText(end) || !lines[1].startsWith("state ")
+        || !lines[3].startsWith("file ") || !lines[4].isEmpty())
         return QString();
-    const QByteArray name = lines[2].mid(5);
-    if (name.isEmpty() || name.contains('/') || fileState(folderFd, name) != lines[0].mid(6))
+    const QByteArray name = lines[3].mid(5);
+    if (name.isEmpty() || name.contains('/') || fileState(folderFd, name) != lines[1].mid(6))
         return QString();
     return QFile::decodeName(name);
 }

@@ -1,7 +1,6 @@
 #include "download/fetchstep.h"
 
 #include "download/disk.h"
-#include "download/fetchrecord.h"
 #include "download/finishing.h"
 #include "download/stagingfolder.h"
 #include "external/externalprograms.h"
@@ -22,12 +21,31 @@ FetchStep::FetchStep(StagingFolder &staging, outputparser::State &text)
 {
 }
 
-bool FetchStep::foundWhole()
+// The job's name of the file noted with that end, or an empty string.
+QString FetchStep::noted(FetchRecord::End end) const
 {
-    const QString name = FetchRecord::wholeFile(staging.descriptor());
+    const QString name = FetchRecord::file(staging.descriptor(), end);
     // The job holds the name as the fetcher's bytes, one per character.
     const QString baseName = QString::fromLatin1(QFile::encodeName(name).chopped(3));
-    if (!name.endsWith(QLatin1String(".flv")) || !finishing::nameFailure(baseName).isEmpty()) {
+    if (!name.endsWith(QLatin1String(".flv")) || !finishing::nameFailure(baseName).isEmpty())
+        return QString();
+    return baseName;
+}
+
+QString FetchStep::keptTooLarge()
+{
+    const QString baseName = noted(FetchRecord::End::TooLarge);
+    if (baseName.isEmpty())
+        return QString();
+    text.baseName = baseName;
+    return finishing::childFailure(
+        finishing::tooLargeFailure(staging.outputPath(), disk::fileSizeLimit(staging.descriptor()) > 0), fetched());
+}
+
+bool FetchStep::foundWhole()
+{
+    const QString baseName = noted(FetchRecord::End::Whole);
+    if (baseName.isEmpty()) {
         staging.removeFile(QLatin1String(FetchRecord::Name));
         return false;
     }
@@ -42,13 +60,24 @@ QString FetchStep::end(const End &ended)
     const QString error = failure(ended);
     if (error.isEmpty()) {
         if (finishing::nameFailure(text.baseName).isEmpty())
-            FetchRecord::write(staging.descriptor(), finishing::fetchedName(text.baseName), text.shownPercent);
+            note(FetchRecord::End::Whole);
         return error;
     }
     if (!ended.started)
         return error;
-    const QString said = diskFailure(error);
-    return keepPartial() ? finishing::childFailure(said, fetched()) : said;
+    bool tooLarge = false;
+    const QString said = diskFailure(error, &tooLarge);
+    if (!keepPartial())
+        return said;
+    // Fetching again into the same folder would only run into the limit again.
+    if (tooLarge)
+        note(FetchRecord::End::TooLarge);
+    return finishing::childFailure(said, fetched());
+}
+
+void FetchStep::note(FetchRecord::End end) const
+{
+    FetchRecord::write(staging.descriptor(), finishing::fetchedName(text.baseName), end, text.shownPercent);
 }
 
 // Only a fetcher that exited by itself with status 0, said no error and
@@ -68,13 +97,15 @@ QString FetchStep::failure(const End &ended) const
 
 // A disk that cannot take more explains a failed fetch better than the
 // fetcher's own words do.
-QString FetchStep::diskFailure(const QString &error) const
+QString FetchStep::diskFailure(const QString &error, bool *tooLarge) const
 {
     const qint64 limit = disk::fileSizeLimit(staging.descriptor());
     const qint64 size = text.baseName.isEmpty() ? -1 : QFileInfo(fetched()).size();
     if (finishing::saysTooLarge(text.output) || finishing::saysTooLarge(error)
-        || (limit > 0 && size >= limit - LimitMargin))
+        || (limit > 0 && size >= limit - LimitMargin)) {
+        *tooLarge = true;
         return finishing::tooLargeFailure(staging.outputPath(), limit > 0);
+    }
     if (const qint64 room = disk::roomLeft(staging.descriptor()); room >= 0 && room < finishing::FullDiskRoom)
         return finishing::fullDiskFailure(error, staging.outputPath(), room);
     return error;

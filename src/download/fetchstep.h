@@ -1,5 +1,6 @@
 #pragma once
 
+#include "download/fetchrecord.h"
 #include "download/outputparser.h"
 
 #include <QString>
@@ -28,6 +29,9 @@ public:
     // as it was: its name is the job's, and no fetcher is needed. Otherwise
     // the note of it goes, since a fetcher is about to change the file.
     bool foundWhole();
+    // The failure again, naming the kept file, when an earlier run's file grew
+    // past what its disk holds and is still as it was; else an empty string.
+    QString keptTooLarge();
 
     // After the fetcher has ended: an empty string once the whole video is
     // fetched, which is then noted; else the failure, naming any kept file.
@@ -37,7 +41,9 @@ public:
 
 private:
     QString failure(const End &ended) const;
-    QString diskFailure(const QString &error) const;
+    QString diskFailure(const QString &error, bool *tooLarge) const;
+    QString noted(FetchRecord::End end) const;
+    void note(FetchRecord::End end) const;
     bool keepPartial();
 
     StagingFolder &staging;
