@@ -95,6 +95,7 @@ void MainWindow::startJobs(bool single)
     if (!batch.active()) {
         batch.begin(ui->url->text());
         reasons.clear();
+        batchWarnings.clear();
         emit batchEvents.started();
         showReasons(QString());
         batchThreads = ui->threadcount->currentText();
@@ -174,6 +175,9 @@ void MainWindow::valueChanged(int ID, int percent1, int percent2, int err, QStri
     } else if (succeeded) {
         endJob(ID, false);
         showCount(CountText::Done);
+        // A saved video may come with a warning, which the tool tip keeps.
+        if (!errmsg.isEmpty())
+            showWarning(errmsg);
     } else {
         slotDone[ID] = batchprogress::jobDone(percent1, percent2);
     }
@@ -207,6 +211,12 @@ void MainWindow::showReasons(const QString &text)
 {
     ui->statusbar->setToolTip(text);
     ui->statusbar->setAccessibleDescription(text);
+}
+
+void MainWindow::showWarning(const QString &warning)
+{
+    batchWarnings << warning;
+    showReasons(warning);
 }
 
 void MainWindow::showCount(CountText kind)
@@ -268,7 +278,11 @@ void MainWindow::endBatch()
     ui->outputfile->setEnabled(true);
     setStatus(endText());
     // Built once, from the newest few hundred: the batch may have failed whole.
-    showReasons(reasons.list());
+    // Warnings are rare (a saved video whose folder could not be flushed).
+    QStringList all = batchWarnings;
+    if (reasons.count() > 0)
+        all << reasons.list();
+    showReasons(all.join(u'\n'));
     // The failed addresses wait in the field for one more press.
     const QString retry = batch.retryField(ui->url->text());
     batch.reset();
@@ -281,15 +295,20 @@ void MainWindow::endBatch()
 
 QString MainWindow::endText() const
 {
+    const qsizetype warned = batchWarnings.size();
+    const QString warnings = warned == 0 ? QString()
+                             : QStringLiteral(" (%1 %2, katso työkaluvihje)")
+                                   .arg(warned)
+                                   .arg(warned == 1 ? QStringLiteral("varoitus") : QStringLiteral("varoitusta"));
     if (batch.failed() == 0)
-        return QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!");
+        return QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!") + warnings;
     QString text = QStringLiteral("Valmis: %1/%2 tallennettu, %3 epäonnistui")
                        .arg(batch.done() - batch.failed())
                        .arg(batch.total())
                        .arg(batch.failed());
     if (batch.retried() > 0)
         text += QStringLiteral(" – %1 palautettu kenttään").arg(batch.retried());
-    return text + QStringLiteral(". ") + reasons.summary();
+    return text + warnings + QStringLiteral(". ") + reasons.summary();
 }
 
 void MainWindow::updateProgress()

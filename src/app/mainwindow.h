@@ -48,6 +48,7 @@ private:
     void startJob(int slot, const BatchQueue::Taken &taken);
     QString endJob(int ID, bool failed);
     void showError(const QString &errmsg, const QString &address);
+    void showWarning(const QString &warning);
     void setStatus(const QString &text);
     void showReasons(const QString &text);
     void showCount(CountText kind);
@@ -65,6 +66,7 @@ private:
     QPointer<searchWindow> searchDialog; // the newest; closed ones are deleted
     QFileDialog *folderDialog = nullptr;
     FailureReasons reasons;
+    QStringList batchWarnings; // videos saved with a warning, for the tool tip
     QString batchThreads;
     CountText countText = CountText::None;
     bool writingField = false;

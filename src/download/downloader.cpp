@@ -1,21 +1,11 @@
 #include "download/downloader.h"
 
-#include "download/finishing.h"
-#include "download/mp4check.h"
-#include "download/placement.h"
-#include "download/targetnames.h"
 #include "external/externalprograms.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
-
-#include <chrono>
-#include <memory>
-
-#include <sys/statvfs.h>
 
 downloader::Intervals downloader::intervals;
 
@@ -53,7 +43,7 @@ downloader::downloader(int ID, int fixMp4, QString pageUrl, QString folder)
 downloader::~downloader()
 {
     // A job deleted while its child runs ends the child; a partial fetched
-    // file stays for a later try, a half-converted file goes.
+    // file stays for a later try, a half-converted file goes with `finish`.
     // A child being started is the starter thread's until it is handed back.
     if (startInFlight.valid())
         startInFlight.wait();
@@ -62,29 +52,26 @@ downloader::~downloader()
         process.kill();
         process.waitForFinished();
     }
-    if (placement.valid())
-        target = placement.get().target;
-    if (phase == 2 && fixMp4 && !text.baseName.isEmpty())
-        staging.removeFile(finishing::convertedName(text.baseName));
-    if (!target.isEmpty())
-        TargetNames::release(target);
 }
 
 void downloader::startChild()
 {
     if (phase == 2) {
-        // An earlier run's output may be linked to a saved video; ffmpeg -y
-        // would write through it, so the converter gets a name of its own.
-        const QString output = finishing::convertedName(text.baseName);
-        staging.removeFile(output);
-        startOffThread(external::converterProgram(),
-                       external::converterArguments(
-                           finishing::converterFile(finishing::fetchedName(text.baseName)),
-                           finishing::converterFile(output)));
+        startOffThread(external::converterProgram(), finish->converterArguments());
         return;
     }
     if (!stagingProblem.isEmpty()) {
         fail(stagingProblem);
+        return;
+    }
+    if (const QString failure = fetch.keptTooLarge(); !failure.isEmpty()) {
+        fail(failure);
+        return;
+    }
+    // A video fetched whole by an earlier run needs neither the fetcher nor the portal.
+    if (fetch.foundWhole()) {
+        awaitingChild = false;
+        beginFinishing();
         return;
     }
     startOffThread(fetcherPath.isEmpty() ? external::fetcherProgram() : fetcherPath,
@@ -159,12 +146,12 @@ void downloader::pollProcess()
         reportProgress();
         return;
     }
-    if (placing()) {
+    if (finish && finish->placing()) {
         reportProgress();
         return;
     }
     readOutput();
-    if (placement.valid())
+    if (finish && finish->placingStarted())
         endPlacing();
     else
         childEnded();
@@ -197,12 +184,6 @@ void downloader::scanOutput()
     metCarriageReturn = false;
 }
 
-bool downloader::placing() const
-{
-    return placement.valid()
-           && placement.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
-}
-
 void downloader::reportProgress()
 {
     // Once fetched, the fetch counts whole; 100 and 100 is the done report,
@@ -221,128 +202,59 @@ void downloader::childEnded()
         endConverting();
 }
 
-// Only a fetcher that exited by itself with status 0 and said no error has
-// fetched the whole video.
 void downloader::endFetching()
 {
-    outputparser::readSaveLine(text);
-    if (startFailed) {
-        fail(finishing::startFailure(external::fetcherProgram()));
-        return;
-    }
-    QString error = outputparser::endTest(text);
-    if (error.isNull())
-        error = finishing::fetcherEndFailure(process.exitStatus() == QProcess::NormalExit,
-                                             process.exitCode());
-    if (error.isEmpty()) {
+    const QString error = fetch.end({!startFailed, process.exitStatus() == QProcess::NormalExit, process.exitCode()});
+    if (error.isEmpty())
         beginFinishing();
-        return;
-    }
-    if (const qint64 room = roomLeft(); room >= 0 && room < finishing::FullDiskRoom)
-        error = finishing::fullDiskFailure(error, staging.outputPath(), room);
-    fail(keepPartial() ? finishing::childFailure(error, fetched()) : error);
+    else
+        fail(error);
 }
 
 void downloader::beginFinishing()
 {
-    if (const QString failure = finishing::nameFailure(text.baseName); !failure.isEmpty()) {
+    finish = std::make_unique<FinishStep>(staging, text, folder, fixMp4 != 0);
+    if (const QString failure = finish->begin(); !failure.isEmpty()) {
         fail(failure);
         return;
     }
     emit valueChanged(ID, 100, 0, 0, QString());
-    // The converter would fill the disk and leave half a file: better to say
-    // so now, while nothing has been written.
-    if (fixMp4) {
-        if (const QString failure = finishing::roomFailure(
-                staging.outputPath(), QFileInfo(fetched()).size(), roomLeft(), fetched());
-            !failure.isEmpty()) {
-            fail(failure);
-            return;
-        }
-    }
     phase = 2;
     metCarriageReturn = false;
-    target = TargetNames::claim(folder, finishing::diskName(text.baseName));
     if (fixMp4)
         startChild();
     else
-        startPlacing(fetched());
+        startPlacing();
 }
 
 void downloader::endConverting()
 {
-    if (startFailed) {
-        fail(finishing::converterStartFailure(fetched()));
-        return;
-    }
-    QString failure = outputparser::endTest(text);
-    if (!failure.isNull()) {
-        failure = finishing::childFailure(failure, fetched());
-    } else {
-        const QFileInfo file(converted());
-        finishing::ConversionResult result{process.exitStatus() == QProcess::NormalExit,
-                                           process.exitCode(), file.exists() ? file.size() : -1,
-                                           text.output, QString()};
-        if (result.targetSize > 0)
-            result.cut = mp4check::fileProblem(converted());
-        failure = finishing::conversionFailure(fetched(), converted(), result);
-    }
+    const QString failure =
+        finish->endConverting({!startFailed, process.exitStatus() == QProcess::NormalExit, process.exitCode()});
     if (!failure.isEmpty()) {
-        staging.removeFile(finishing::convertedName(text.baseName));
         fail(failure);
         return;
     }
-    startPlacing(converted());
+    startPlacing();
     reportProgress();
 }
 
-// Runs on a worker thread at the window's own priority: the window joins
-// this thread when it takes the result, so a lower one would make it wait.
-void downloader::startPlacing(const QString &source)
+void downloader::startPlacing()
 {
-    const QStringList ownNames{finishing::fetchedName(text.baseName), finishing::convertedName(text.baseName)};
-    placement = std::async(std::launch::async, [this, source, ownNames, fetched = fetched(), target = target,
-                                                stem = finishing::diskName(text.baseName),
-                                                converted = bool(fixMp4)] {
-        Placed placed{converted ? QString() : finishing::fetchedFailure(source), target};
-        if (placed.error.isEmpty()) {
-            Placement mover(staging.descriptor(), staging.outputDescriptor(), stem);
-            placed.error = mover.place(QFileInfo(source).fileName(), &placed.target);
-            // A copied video is the fetched file itself, under its new name.
-            if (!placed.error.isEmpty())
-                placed.error += finishing::keptFile(mover.placed() && !converted ? placed.target : fetched);
-        }
-        // Removing files can wait for the disk as long as flushing can.
-        if (placed.error.isEmpty())
-            staging.remove(ownNames);
-        // The result is ready only once this returns, which the poll waits for.
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (placement.valid())
-                    placement.wait();
-                pollProcess();
-            },
-            Qt::QueuedConnection);
-        return placed;
-    });
+    finish->startPlacing(this, [this] { pollProcess(); });
 }
 
 void downloader::endPlacing()
 {
-    const Placed placed = placement.get();
-    // The placing may have claimed another name, when someone took ours meanwhile.
-    TargetNames::release(placed.target);
-    target.clear();
+    const FinishStep::Result placed = finish->endPlacing();
     if (!placed.error.isEmpty()) {
-        if (fixMp4)
-            staging.removeFile(finishing::convertedName(text.baseName));
         fail(placed.error);
         return;
     }
     timer->stop();
     ended = true;
-    emit valueChanged(ID, 100, 100, 0, QString());
+    // A warning rides on the done report; the video is saved all the same.
+    emit valueChanged(ID, 100, 100, 0, placed.warning);
 }
 
 void downloader::fail(const QString &errmsg)
@@ -354,37 +266,4 @@ void downloader::fail(const QString &errmsg)
     timer->stop();
     ended = true;
     emit valueChanged(ID, 100, 100, 1, gone.isEmpty() ? errmsg : gone);
-}
-
-QString downloader::fetched() const
-{
-    return staging.filePath(finishing::fetchedName(text.baseName));
-}
-
-QString downloader::converted() const
-{
-    return staging.filePath(finishing::convertedName(text.baseName));
-}
-
-// Free bytes for this user on the staging folder's disk, which is the output
-// folder's; -1 when unknown.
-qint64 downloader::roomLeft() const
-{
-    struct statvfs disk;
-    if (staging.descriptor() < 0 || ::fstatvfs(staging.descriptor(), &disk) != 0)
-        return -1;
-    return qint64(disk.f_bavail) * qint64(disk.f_frsize);
-}
-
-// A fetcher that failed may have fetched part of the video; it stays in the
-// staging folder, where the next download of the address resumes it. An empty
-// file holds nothing to resume and goes, so that the folder can go with it.
-bool downloader::keepPartial()
-{
-    if (text.baseName.isEmpty() || !finishing::nameFailure(text.baseName).isEmpty())
-        return false;
-    if (QFileInfo(fetched()).size() > 0)
-        return true;
-    staging.removeFile(finishing::fetchedName(text.baseName));
-    return false;
 }

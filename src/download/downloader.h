@@ -1,5 +1,7 @@
 #pragma once
 
+#include "download/fetchstep.h"
+#include "download/finishstep.h"
 #include "download/outputparser.h"
 #include "download/stagingfolder.h"
 
@@ -8,13 +10,15 @@
 #include <QString>
 
 #include <future>
+#include <memory>
 
 class QThread;
 class QTimer;
 
 // One video's download: runs the stream fetcher in a staging folder of its
-// own, then the finishing step, and reports through valueChanged. Its creator
-// deletes it on the final report.
+// own (FetchStep says what its end means), then the finishing step
+// (FinishStep), and reports through valueChanged. Its creator deletes it on
+// the final report.
 class downloader : public QObject
 {
     Q_OBJECT
@@ -44,32 +48,22 @@ public slots:
     void pollProcess();
 
 private:
-    struct Placed
-    {
-        QString error;
-        QString target;
-    };
-
     void startChild();
+    void startFetcher();
     void startOffThread(const QString &program, const QStringList &arguments);
     void childStarted();
     void wake();
     void readOutput();
     void readFlood();
     void scanOutput();
-    bool placing() const;
     void reportProgress();
     void childEnded();
     void endFetching();
     void beginFinishing();
     void endConverting();
-    void startPlacing(const QString &source);
+    void startPlacing();
     void endPlacing();
     void fail(const QString &errmsg);
-    QString fetched() const;
-    QString converted() const;
-    qint64 roomLeft() const;
-    bool keepPartial();
 
     QTimer *timer = nullptr;
     QString folder;
@@ -82,13 +76,11 @@ private:
     QString fetcherPath;
     StagingFolder staging;
     QString stagingProblem;
-    QString target; // the claimed name of the finished video
+    FetchStep fetch{staging, text};
+    std::unique_ptr<FinishStep> finish; // from the fetch-done report on
     bool startFailed = false;
     bool metCarriageReturn = false;
     bool ended = false;
     bool awaitingChild = true; // until the child asked for is started
-    // Flushing and renaming run on a worker thread: flushing a large file to
-    // a slow disk would otherwise stop the window for seconds.
-    std::future<Placed> placement;
     std::future<void> startInFlight;
 };

@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <QRegularExpression>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -182,6 +183,31 @@ QString fetcherEndFailure(bool exitedNormally, int exitCode)
             .arg(external::fetcherProgram())
             .arg(exitCode);
     return QString();
+}
+
+QString stoppedEarlyFailure(double percent)
+{
+    return QStringLiteral("ERROR: lataus jäi kesken kohtaan %1 %, vaikka %2 päättyi virheittä; "
+                          "paina Tallenna uudelleen, niin lataus jatkuu siitä")
+        .arg(QLocale(QLocale::Finnish).toString(percent, 'f', 1), external::fetcherProgram());
+}
+
+bool saysTooLarge(const QString &output)
+{
+    // The children's texts of EFBIG: the C library's, in English or in the user's language.
+    return output.contains(QLatin1String("File too large"))
+           || output.contains(QString::fromLocal8Bit(std::strerror(EFBIG)));
+}
+
+QString tooLargeFailure(const QString &folder, bool fat32)
+{
+    const QString disk = fat32 ? QStringLiteral("kansion %1 levyn tiedostojärjestelmä (FAT32) sallii enintään "
+                                                 "4 Gt:n tiedostot")
+                               : QStringLiteral("kansion %1 levy ei salli näin suurta tiedostoa "
+                                                "(FAT32-levyllä raja on 4 Gt)");
+    return QStringLiteral("ERROR: video ei mahdu levylle: %1, eikä uusi yritys samaan kansioon auta; "
+                          "valitse tallennuskansio toiselta levyltä (esimerkiksi exFAT, NTFS tai ext4)")
+        .arg(disk.arg(folder));
 }
 
 QString fetchedFailure(const QString &fetched)

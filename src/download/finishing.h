@@ -57,6 +57,15 @@ QString fullDiskFailure(QString errorText, const QString &folder, qint64 availab
 // was killed or exited with a status other than 0. Empty when it ended well.
 QString fetcherEndFailure(bool exitedNormally, int exitCode);
 
+// A fetcher that ended well although its progress stopped at `percent`.
+QString stoppedEarlyFailure(double percent);
+
+// Whether a child's output says that a file grew past what its file system holds.
+bool saysTooLarge(const QString &output);
+// A file that grew past the largest one the disk of `folder` holds; `fat32`
+// when the disk is known to be one.
+QString tooLargeFailure(const QString &folder, bool fat32);
+
 // Why a fetched file cannot be placed as it is, or an empty string.
 QString fetchedFailure(const QString &fetched);
 

@@ -116,17 +116,34 @@ void dropMiddle(State &state, qsizetype limit)
 
 } // namespace
 
-int linePercentage(QStringView line, int previous)
+namespace {
+
+// The text of a line's last "(...%)" group, or a null view.
+QStringView percentText(QStringView line)
 {
     qsizetype percent = -1;
     for (qsizetype i = line.size() - 1; i >= 0; --i) {
         if (line.at(i) == u'%') {
             percent = i;
         } else if (line.at(i) == u'(' && percent >= 0) {
-            return truncated(line.mid(i + 1, percent - i - 1).toFloat());
+            return line.mid(i + 1, percent - i - 1);
         }
     }
-    return previous;
+    return QStringView();
+}
+
+} // namespace
+
+int linePercentage(QStringView line, int previous)
+{
+    const QStringView text = percentText(line);
+    return text.isNull() ? previous : truncated(text.toFloat());
+}
+
+double lineShownPercent(QStringView line, double previous)
+{
+    const QStringView text = percentText(line);
+    return text.isNull() ? previous : double(text.toFloat());
 }
 
 int lineDuration(QStringView line, int previous)
@@ -182,8 +199,9 @@ bool scanFetching(State &state)
     bool metCarriageReturn = false;
     for (qsizetype cr = state.output.indexOf(u'\r'); cr >= 0;
          cr = state.output.indexOf(u'\r', cr + 1)) {
-        state.percent1 = linePercentage(QStringView(state.output).mid(lineStart, cr - lineStart),
-                                        state.percent1);
+        const QStringView line = QStringView(state.output).mid(lineStart, cr - lineStart);
+        state.percent1 = linePercentage(line, state.percent1);
+        state.shownPercent = lineShownPercent(line, state.shownPercent);
         const qsizetype marker = saveMarker.from(front);
         if (marker >= 0)
             state.baseName = nameFromSaveLine(state.output, marker, saveMarker.lineFeedAfter());
@@ -204,6 +222,19 @@ void readSaveLine(State &state)
     const qsizetype marker = saveMarker.from(0);
     if (marker >= 0)
         state.baseName = nameFromSaveLine(state.output, marker, saveMarker.lineFeedAfter());
+}
+
+void readLastProgress(State &state)
+{
+    scanFetching(state);
+    readSaveLine(state);
+    // What follows the last carriage return, up to its line feed, is the last
+    // line the fetcher showed.
+    const qsizetype start = state.output.startsWith(u'\r') ? 1 : 0;
+    const qsizetype lineFeed = state.output.indexOf(u'\n', start);
+    const QStringView line = QStringView(state.output).mid(start, lineFeed < 0 ? -1 : lineFeed - start);
+    state.percent1 = linePercentage(line, state.percent1);
+    state.shownPercent = lineShownPercent(line, state.shownPercent);
 }
 
 namespace {

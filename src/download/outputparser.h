@@ -13,6 +13,8 @@ struct State
     QString output;   // standard-error text not yet dropped
     QString baseName; // fetched file's name as Latin-1 text, ending with the dot
     int percent1 = 0;
+    // The fetcher's last shown percentage as it showed it; negative before any.
+    double shownPercent = -1;
     int percent2 = 0;
     int duration = 0;
     // Finishing phase: the text of output without carriage returns up to the
@@ -50,6 +52,10 @@ bool scanFetching(State &state);
 // among them still names the file.
 void readSaveLine(State &state);
 
+// When the fetcher has ended: its last lines are examined too, also a last
+// progress line that ends with a line feed rather than a carriage return.
+void readLastProgress(State &state);
+
 // Finishing phase: reads the converter's duration and time. Nothing is
 // dropped below the limit; the duration that counts is the first of the whole
 // output, the time the newest.
@@ -63,6 +69,8 @@ QString endTest(const State &state);
 // Percentage of a fetcher progress line, from its last "(...%)" group;
 // previous when the line has none.
 int linePercentage(QStringView line, int previous);
+// The same percentage as the line shows it, or previous.
+double lineShownPercent(QStringView line, double previous);
 
 // The converter's "Duration: HH:MM:SS" as seconds; previous without the marker.
 int lineDuration(QStringView line, int previous);

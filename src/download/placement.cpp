@@ -78,9 +78,12 @@ QString Placement::place(const QString &name, QString *target)
         TargetNames::release(taken);
     }
     done = true;
+    // The video is saved under its name now; the folder's flush only makes the
+    // name last through a power cut, so its failure is said, not counted.
     if (const int error = flushFolder(targetFolder))
-        return QStringLiteral("ERROR: video sai nimen %1, mutta kansion muutosta ei voitu kirjoittaa levylle: %2")
-            .arg(*target, systemError(error));
+        flushWarning = QStringLiteral("VAROITUS: video tallennettiin nimellä %1, mutta kansion muutosta ei "
+                                      "voitu varmistaa levylle (%2); tarkista levy")
+                           .arg(*target, systemError(error));
     return QString();
 }
 

@@ -28,9 +28,10 @@ public:
     // that name meanwhile, the next free one is claimed into `*target`.
     // Returns why the file was not placed safely, or an empty string.
     QString place(const QString &name, QString *target);
-    // Whether the file got its new name; a failure after that means that the
-    // new name may not be on disk yet.
+    // Whether the file got its new name.
     bool placed() const { return done; }
+    // Once placed: why the new name may not be on disk yet, or an empty string.
+    QString warning() const { return flushWarning; }
 
 private:
     int moveOnce(const QByteArray &from, const QByteArray &to) const;
@@ -41,4 +42,5 @@ private:
     QString stem;
     Method first = Method::Rename;
     bool done = false;
+    QString flushWarning;
 };

@@ -1,5 +1,7 @@
 #include "download/stagingfolder.h"
 
+#include "download/folderowner.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -33,21 +35,6 @@ void closeFd(int &fd)
     if (fd >= 0)
         ::close(fd);
     fd = -1;
-}
-
-// A directory in `parent` that is not a link and belongs to this user, or -1.
-int openOwnFolder(int parent, const QByteArray &name)
-{
-    const int fd = ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    struct stat info;
-    if (::fstat(fd, &info) != 0 || info.st_uid != ::geteuid()) {
-        ::close(fd);
-        errno = EPERM;
-        return -1;
-    }
-    return fd;
 }
 
 // The names in a folder, without "." and "..".
@@ -128,6 +115,8 @@ bool stillThere(int fd, const QString &path, int flags)
 
 } // namespace
 
+StagingFolder::StagingFolder() = default;
+
 StagingFolder::~StagingFolder()
 {
     close();
@@ -151,6 +140,7 @@ QString StagingFolder::open(const QString &outputFolder, const QString &pageUrl)
         const int error = errno;
         return QStringLiteral("ERROR: tallennuskansiota %1 ei voitu avata: %2").arg(output, systemError(error));
     }
+    owner = std::make_unique<FolderOwner>(outputFd);
     QString failure;
     for (int attempt = 0; attempt < Attempts; ++attempt) {
         bool again = false;
@@ -174,7 +164,7 @@ QString StagingFolder::openIn(const QString &pageUrl, bool *again)
         const int error = errno;
         return QStringLiteral("ERROR: latauskansiota %1 ei voitu luoda: %2").arg(root, systemError(error));
     }
-    rootFd = openOwnFolder(outputFd, RootName);
+    rootFd = owner->open(outputFd, RootName);
     *again = rootFd < 0 && errno == ENOENT;
     if (rootFd < 0)
         return QStringLiteral("ERROR: %1 on linkki tai toisen käyttäjän kansio, eikä sitä käytetä").arg(root);
@@ -233,7 +223,7 @@ QString StagingFolder::occurrenceName(const QString &pageUrl, int occurrence)
 // fails for another reason than another job holding it.
 StagingFolder::Taken StagingFolder::takeFolder(const QString &name, QString *failure)
 {
-    folderFd = openOwnFolder(rootFd, QFile::encodeName(name));
+    folderFd = owner->open(rootFd, QFile::encodeName(name));
     if (folderFd < 0)
         return errno == ENOENT ? Taken::Missing : Taken::NotOurs;
     lockFd = tryLock(folderFd);

@@ -3,6 +3,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
+class FolderOwner;
+
 // Where one download's fetched file waits until the video is in place: a
 // folder of its own inside the output folder (so that the last step is a
 // rename), named after the page address, so that a later download of the same
@@ -11,13 +15,14 @@
 //
 // Anyone who may write into the output folder may plant names there, so the
 // folders are reached only through descriptors of directories that were
-// checked to be real ones of this user, never through a symbolic link.
+// checked to be real ones of this user (FolderOwner), never through a
+// symbolic link.
 class StagingFolder
 {
 public:
     static constexpr const char *RootName = ".lumora-partial";
 
-    StagingFolder() = default;
+    StagingFolder();
     ~StagingFolder();
     StagingFolder(const StagingFolder &) = delete;
     StagingFolder &operator=(const StagingFolder &) = delete;
@@ -67,4 +72,5 @@ private:
     int folderFd = -1;
     int lockFd = -1;
     QString folderName;
+    std::unique_ptr<FolderOwner> owner;
 };

@@ -28,9 +28,20 @@ QString claimKey(const QString &path)
 
 QString TargetNames::numbered(const QString &stem, int n)
 {
-    if (n <= 1)
-        return stem + QStringLiteral("mp4");
-    return stem.chopped(1) + QStringLiteral(" (%1).mp4").arg(n);
+    const QString ending = n <= 1 ? QStringLiteral(".mp4") : QStringLiteral(" (%1).mp4").arg(n);
+    // A file system takes at most 255 bytes in one name; a longer one would be
+    // refused, and lstat() would call it free. The title gives way, cut
+    // between two characters, never inside one.
+    constexpr qsizetype longestName = 255;
+    const qsizetype room = longestName - QFile::encodeName(ending).size();
+    QByteArray title = QFile::encodeName(stem.chopped(1));
+    if (title.size() <= room)
+        return stem.chopped(1) + ending;
+    qsizetype cut = room;
+    while (cut > 0 && (uchar(title.at(cut)) & 0xC0) == 0x80)
+        --cut;
+    title.truncate(cut);
+    return QFile::decodeName(title) + ending;
 }
 
 bool TargetNames::onDisk(const QString &path)

@@ -23,7 +23,8 @@ public:
     static bool onDisk(const QString &path);
 
 private:
-    // NAME.mp4 for the first, NAME (n).mp4 for the n-th.
+    // NAME.mp4 for the first, NAME (n).mp4 for the n-th; NAME shortened
+    // where the whole would be too long a name.
     static QString numbered(const QString &stem, int n);
 
     static std::mutex lock;

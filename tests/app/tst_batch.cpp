@@ -8,6 +8,7 @@
 #include "external/externalprograms.h"
 #include "fakeprograms.h"
 #include "longticks.h"
+#include "mountedfilesystem.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -53,6 +54,8 @@ if [ "$result" = flaky ] || [ "$result" = dies ] && [ ! -e "$WORK/tried-$id" ]; 
     result=fail
 fi
 if [ "$result" = fail ]; then printf 'ERROR: fake failure %s\n' "$id" >&2; exit 1; fi
+# A fetcher that ends well has shown its progress reach the end.
+printf '20.000 kB / 2.00 sec (100.0%%)\r' >&2
 exit 0
 )";
 
@@ -197,6 +200,7 @@ private slots:
     void failedComeBack();
     void batchEnd_data();
     void batchEnd();
+    void savedWithWarning();
     void progress_data();
     void progress();
     void barArithmetic_data();
@@ -619,6 +623,25 @@ void TestBatch::batchEnd()
             QVERIFY2(kept[i].contains(QStringLiteral("säilytetty: ") + work.filePath("out/.lumora-partial/")),
                      qPrintable(kept[i]));
     }
+}
+
+// A disk that fails the folder's flush after the rename: the video is saved
+// under its name, so it counts as saved, and the warning stays in the tool tip.
+void TestBatch::savedWithWarning()
+{
+    const MountedFileSystem disk(QStringLiteral("fsyncdir"));
+    if (!disk.problem.isEmpty())
+        QSKIP(qPrintable(disk.problem));
+    Batch batch;
+    batch.field("outputfile")->setText(disk.path);
+    batch.start(QStringLiteral("now-ok-0-a"), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(batch.controlsEnabled(), Patience);
+    QCOMPARE(batch.status(), allSaved + QStringLiteral(" (1 varoitus, katso työkaluvihje)"));
+    QVERIFY2(batch.field("statusbar")->toolTip().startsWith(QStringLiteral("VAROITUS: video tallennettiin nimellä ")
+                                                             + disk.path + QStringLiteral("/a.mp4")),
+             qPrintable(batch.field("statusbar")->toolTip()));
+    QCOMPARE(QDir(disk.path).entryList(QDir::Files | QDir::Hidden | QDir::AllDirs | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("a.mp4")});
 }
 
 void TestBatch::progress_data()

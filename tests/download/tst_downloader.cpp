@@ -102,6 +102,8 @@ private slots:
     void fetcherArguments();
     void finishing_data();
     void finishing();
+    void secondPress_data();
+    void secondPress();
     void fullDisk_data();
     void fullDisk();
     void deletedWhileConverting();
@@ -138,6 +140,15 @@ void TestDownloader::reports_data()
     QTest::newRow("fetcher exits 2 without a word")
         << namesClip + waitGo + "exit 2" << QByteArray() << false << 0
         << "^PE$" << "^ERROR.*rtmpdump-zvb.*koodilla 2.*säilytetty: /.*/clip\\.flv$" << true;
+    // A stream that ends early: the fetcher exits with 0 and says nothing, but
+    // its progress stopped. Its last line may end with a line feed.
+    QTest::newRow("fetcher stops at 40 % and exits 0")
+        << namesClip + waitGo + "printf '(40.0%%)\\r' >&2" << QByteArray() << false << 1 << "^PE$"
+        << "^ERROR: lataus jäi kesken kohtaan 40,0 %, vaikka rtmpdump-zvb päättyi virheittä; paina Tallenna "
+           "uudelleen, niin lataus jatkuu siitä, ladattu tiedosto säilytetty: /.*/clip\\.flv$" << true;
+    QTest::newRow("fetcher ends at 99.7 % on a line feed")
+        << namesClip + waitGo + "printf '\\r(50.0%%)\\r(99.7%%)\\nDownload complete\\n' >&2" << QByteArray()
+        << false << 0 << "^PFD$" << "" << false;
     QTest::newRow("fetcher error")
         << namesClip + waitGo + "printf '(3.0%%)\\rERROR: Download failed\\n' >&2; exit 1"
         << QByteArray() << false << 1 << "^PE$" << "^ERROR: Download failed, ladattu tiedosto säilytetty: /.*/clip\\.flv$" << true;
@@ -170,6 +181,11 @@ void TestDownloader::reports_data()
         << false << 1 << "^PFP?E$"
         << "^ERROR: muunnos epäonnistui, levytila loppui \\(ffmpeg: No space left on device\\); vapauta tilaa "
            "ja paina Tallenna uudelleen, ladattu tiedosto säilytetty: /.*/clip\\.flv$" << true;
+    QTest::newRow("converter's file grows past the disk's limit")
+        << namesClip + waitGo << QByteArray("echo 'av_interleaved_write_frame(): File too large' >&2; exit 1")
+        << false << 1 << "^PFP?E$"
+        << "^ERROR: video ei mahdu levylle: kansion /.*/out levy ei salli näin suurta tiedostoa \\(FAT32-levyllä "
+           "raja on 4 Gt\\).*säilytetty: /.*/clip\\.flv$" << true;
     // A fake converter, to print time as plain seconds and keep running at 100 %;
     // its file is the smallest whole MP4, an empty index box.
     // While fetching, progress at 100 % looks like the fetch-done report.
@@ -248,6 +264,10 @@ void TestDownloader::finishing_data()
     QTest::addColumn<bool>("targetExists");
 
     QTest::newRow("converted") << 1 << QByteArray("clip") << "out" << false;
+    // "NAME (2).mp4" would be past the 255 bytes a name may have: the title
+    // gives way, between two of its two-byte characters.
+    QTest::newRow("converted beside an older file, 250-byte title")
+        << 1 << QByteArray("ä").repeated(125) << "out" << true;
     QTest::newRow("converted beside an older file") << 1 << QByteArray("Uutiset: Sää ja ilmasto") << "out dir" << true;
     QTest::newRow("ERROR in the title is no error") << 1 << QByteArray("ERROR 404 – dokumentti") << "out" << false;
     QTest::newRow("converted, name like an option") << 1 << QByteArray("-x") << "" << false;
@@ -284,7 +304,10 @@ void TestDownloader::finishing()
 
     QVERIFY2(run.kinds.contains(QRegularExpression(QStringLiteral("^FP?D$"))), qPrintable(run.kinds));
     // The older file stays as it was; the video takes the next free name.
-    const QString target = targetExists ? out.filePath(QString::fromUtf8(name) + " (2).mp4") : older;
+    QByteArray second = name + " (2).mp4";
+    if (second.size() > 255)
+        second = name.left(name.size() - 4) + " (2).mp4";
+    const QString target = targetExists ? out.filePath(QString::fromUtf8(second)) : older;
     if (targetExists)
         QCOMPARE(readFile(older), QByteArray("an older file of the same name"));
     if (fixMp4) {
@@ -299,6 +322,82 @@ void TestDownloader::finishing()
     // Nothing is left behind: no fetched file, no staging folder.
     QVERIFY(staged(QStringLiteral("*.flv")).isEmpty());
     QVERIFY(!out.exists(QStringLiteral(".lumora-partial")));
+}
+
+void TestDownloader::secondPress_data()
+{
+    QTest::addColumn<QByteArray>("fetcher");   // the first press's
+    QTest::addColumn<QByteArray>("converter"); // the first press's; empty: the real ffmpeg
+    QTest::addColumn<bool>("changed");         // the kept file changes before the second press
+    QTest::addColumn<bool>("fetchedAgain");
+    QTest::addColumn<QString>("again"); // the second press's error, a pattern; empty: saved
+
+    const QByteArray fetchesClip = "cp -- '" + clip.toUtf8() + "' clip.flv; printf 'Saving to clip.flv\\n' >&2";
+    // Nothing of the portal is needed to finish a video fetched whole.
+    QTest::newRow("conversion failed") << fetchesClip << QByteArray("exit 1") << false << false << "";
+    QTest::newRow("conversion failed, the kept file changed since") << fetchesClip << QByteArray("exit 1") << true
+                                                                     << true << "";
+    QTest::newRow("fetcher stopped at 40 % and exited 0")
+        << "head -c 1000 -- '" + clip.toUtf8() + "' > clip.flv; printf 'Saving to clip.flv\\n(40.0%%)\\r' >&2"
+        << QByteArray() << false << true << "";
+    // As on FAT32 past 4 GiB: the same folder cannot take more of it.
+    QTest::newRow("fetched file grew past the disk's limit")
+        << fetchesClip + "; echo \"truncate: failed to truncate 'clip.flv' at 5368709120 bytes: File too large\" >&2"
+                         "; exit 1"
+        << QByteArray() << false << false
+        << "^ERROR: video ei mahdu levylle: .*4 Gt.*säilytetty: /.*/clip\\.flv$";
+}
+
+// The same address pressed again after a failure: the second fetcher fails
+// as against a portal that is gone, unless it finds the kept part to resume.
+// Neither press leaves a file under the video's name unless it saved it.
+void TestDownloader::secondPress()
+{
+    QFETCH(QByteArray, fetcher);
+    QFETCH(QByteArray, converter);
+    QFETCH(bool, changed);
+    QFETCH(bool, fetchedAgain);
+    JobRun run;
+    QDir(run.work.path()).mkdir(QStringLiteral("out"));
+    {
+        FakePrograms fakes;
+        fakes.addScript(external::fetcherProgram(), fetcher);
+        if (!converter.isEmpty())
+            fakes.addScript(external::converterProgram(), converter);
+        run.start(1, QStringLiteral("http://portal/video/1"), QStringLiteral("out"));
+        QTRY_VERIFY_WITH_TIMEOUT(run.ended, 30000);
+        QVERIFY2(run.kinds.endsWith(u'E'), qPrintable(run.kinds));
+        QCOMPARE(QDir(QStringLiteral("out")).entryList(QDir::Files), QStringList());
+    }
+    const QString kept = staged(QStringLiteral("clip.flv"));
+    QVERIFY2(run.errmsg.endsWith(QFileInfo(kept).absoluteFilePath()), qPrintable(run.errmsg));
+    if (changed) {
+        QFile file(kept);
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("more");
+    }
+
+    FakePrograms fakes;
+    fakes.addScript(external::fetcherProgram(), "touch \"$WORK/fetched again\"\n"
+                                                "[ -s clip.flv ] || exit 1\n"
+                                                "cp -- '" + clip.toUtf8() + "' clip.flv\n"
+                                                "printf 'Saving to clip.flv\\n(100.0%%)\\r' >&2");
+    // The first job lets go of its staging folder only when it is deleted.
+    run.job.reset();
+    run.ended = false;
+    run.start(1, QStringLiteral("http://portal/video/1"), QStringLiteral("out"));
+    QTRY_VERIFY_WITH_TIMEOUT(run.ended, 30000);
+    QCOMPARE(QFile::exists(run.work.filePath(QStringLiteral("fetched again"))), fetchedAgain);
+    QFETCH(QString, again);
+    if (!again.isEmpty()) {
+        QVERIFY2(run.errmsg.contains(QRegularExpression(again)), qPrintable(run.errmsg));
+        QVERIFY(QFileInfo(staged(QStringLiteral("clip.flv"))).size() > 0);
+        QCOMPARE(QDir(QStringLiteral("out")).entryList(QDir::Files), QStringList());
+        return;
+    }
+    QVERIFY2(run.kinds.endsWith(u'D'), qPrintable(run.kinds + u' ' + run.errmsg));
+    QVERIFY(probeMedia(QStringLiteral("out/clip.mp4")).valid());
+    QVERIFY(!QDir(QStringLiteral("out")).exists(QStringLiteral(".lumora-partial")));
 }
 
 void TestDownloader::fullDisk_data()

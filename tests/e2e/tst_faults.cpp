@@ -5,8 +5,10 @@
 // program killed.
 #include "download/stagingfolder.h"
 #include "external/externalprograms.h"
+#include "fakeprograms.h"
 #include "leftovers.h"
 #include "mediaclip.h"
+#include "mountedfilesystem.h"
 #include "portalrun.h"
 #include "smalldisk.h"
 #include "windowdriver.h"
@@ -159,6 +161,8 @@ private slots:
     void fullDisk();
     void episodesOfOneTitle();
     void fetcherKilledThenResumed();
+    void convertedWithoutPortal();
+    void stickForAllUsers();
     void programKilledThenResumed();
     // Last: it leaves the portal without its web server.
     void webServerDownDuringSearch();
@@ -410,6 +414,61 @@ void FaultsTest::fetcherKilledThenResumed()
     const auto fast = qScopeGuard([] { PortalRun::setFastPace(true); });
     resumeAndCheck(driver, QStringLiteral("1002"), QStringLiteral("Sää ja ilmasto"),
                    [&driver] { driver.button("pushButton")->click(); });
+}
+
+// A conversion that failed keeps the whole fetched file. With the portal
+// gone and the converter back, one press saves the video without a fetcher.
+void FaultsTest::convertedWithoutPortal()
+{
+    const QString id = QStringLiteral("1006");
+    WindowDriver driver;
+    {
+        FakePrograms broken;
+        broken.addScript(external::converterProgram(), "exit 1");
+        driver.startBatch(external::videoPageAddress(id), outFolder(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(driver.controlsEnabled(), Patience);
+    }
+    QCOMPARE(driver.status(), QStringLiteral("Valmis: 0/1 tallennettu, 1 epäonnistui – 1 palautettu kenttään"));
+    const QStringList errors = driver.statusHistory().filter(QStringLiteral("ERROR"));
+    QCOMPARE(errors.size(), 1);
+    QVERIFY2(errors.first().endsWith(QStringLiteral("säilytetty: ") + staged(id, QStringLiteral("Tietovisa.flv"))),
+             qPrintable(errors.first()));
+
+    FakePrograms portalGone;
+    const QString started = work.filePath(QStringLiteral("fetcher started"));
+    portalGone.addScript(external::fetcherProgram(),
+                         "touch '" + started.toUtf8() + "'; echo 'ERROR: Failed to connect' >&2; exit 1");
+    driver.button("pushButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(driver.controlsEnabled(), Patience);
+    QCOMPARE(driver.status(), saved);
+    QVERIFY(!QFile::exists(started));
+    QVERIFY(durationMatches(QDir(outFolder()).filePath(QStringLiteral("Tietovisa.mp4")), portal.sourceVideo(id)));
+    QCOMPARE(QDir(outFolder()).entryList(QDir::Files | QDir::Hidden | QDir::AllDirs | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("Tietovisa.mp4")});
+}
+
+// A FAT32 stick mounted for all users shows root as the owner of every file.
+// A normal user saves a video there all the same, and no job folder stays.
+void FaultsTest::stickForAllUsers()
+{
+    if (::geteuid() != 0)
+        QSKIP("running the program as another user needs root");
+    const MountedFileSystem stick(MountedFileSystem::Kind::Fat32, QStringLiteral("64M"));
+    if (!stick.problem.isEmpty())
+        QSKIP(qPrintable(stick.problem));
+    QVERIFY(QFile::setPermissions(QFileInfo(stick.path).path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                                    | QFile::ReadOther | QFile::ExeOther));
+    const QString id = QStringLiteral("1006");
+    QProcess program;
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.setWorkingDirectory(QStringLiteral("/"));
+    program.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                                             QStringLiteral("--clear-groups"), QStringLiteral(LUMORA_BATCHRUN),
+                                             external::videoPageAddress(id), stick.path});
+    QVERIFY(program.waitForFinished(Patience));
+    QCOMPARE(QDir(stick.path).entryList(QDir::Files | QDir::Hidden | QDir::AllDirs | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("Tietovisa.mp4")});
+    QVERIFY(durationMatches(QDir(stick.path).filePath(QStringLiteral("Tietovisa.mp4")), portal.sourceVideo(id)));
 }
 
 // The whole program killed mid-download takes its children with it and

@@ -5,6 +5,8 @@
 //   flush     close() of a file opened for reading only: EIO
 //   fsyncdir  fsync() of a folder: EIO
 //   flock     flock(): ENOLCK
+//   statfs    reports no size at all (0 blocks), as some network mounts do
+//   fat32     refuses a file past 4 GiB less one byte (EFBIG), as FAT32 does
 // Usage: faultyfs FOLDER MOUNTPOINT OPERATION; it returns once mounted.
 #define FUSE_USE_VERSION 31
 
@@ -108,8 +110,16 @@ int chown(const char *path, uid_t user, gid_t group, fuse_file_info *)
     return result(::lchown(real(path).c_str(), user, group));
 }
 
+// FAT32 keeps a file's size in 32 bits.
+bool pastFat32Limit(off_t end)
+{
+    return failing == "fat32" && end > off_t(0xFFFFFFFF);
+}
+
 int truncate(const char *path, off_t size, fuse_file_info *)
 {
+    if (pastFat32Limit(size))
+        return -EFBIG;
     return result(::truncate(real(path).c_str(), size));
 }
 
@@ -144,13 +154,18 @@ int read(const char *, char *buffer, size_t size, off_t offset, fuse_file_info *
 
 int write(const char *, const char *buffer, size_t size, off_t offset, fuse_file_info *file)
 {
+    if (pastFat32Limit(offset + off_t(size)))
+        return -EFBIG;
     const ssize_t written = ::pwrite(int(file->fh), buffer, size, offset);
     return written < 0 ? -errno : int(written);
 }
 
 int statfs(const char *path, struct statvfs *info)
 {
-    return result(::statvfs(real(path).c_str(), info));
+    const int returned = result(::statvfs(real(path).c_str(), info));
+    if (returned == 0 && failing == "statfs")
+        info->f_blocks = info->f_bfree = info->f_bavail = 0;
+    return returned;
 }
 
 int flush(const char *, fuse_file_info *file)

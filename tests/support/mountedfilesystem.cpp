@@ -37,8 +37,10 @@ MountedFileSystem::MountedFileSystem(Kind kind, const QString &size)
                                  "in a user namespace: needs root");
         return;
     }
-    if (mountExFat(size, point))
+    if (kind == Kind::Fat32 ? mountFat32(size, point) : mountExFat(size, point))
         path = unmountAt = point;
+    else if (kind == Kind::Fat32)
+        problem = QStringLiteral("cannot mount FAT32 here (dosfstools, fusefat)");
     else
         problem = QStringLiteral("cannot mount exFAT here (exfatprogs, exfat-fuse, a loop device)");
 }
@@ -66,6 +68,16 @@ bool MountedFileSystem::mountExFat(const QString &size, const QString &point)
            && run(QStringLiteral("mkfs.exfat"), {image})
            && run(QStringLiteral("losetup"), {QStringLiteral("-f"), QStringLiteral("--show"), image}, &loopDevice)
            && run(QStringLiteral("mount.exfat-fuse"), {QString::fromLocal8Bit(loopDevice), point});
+}
+
+// Through FUSE, which needs no loop device; open to every user, as a stick
+// mounted from fstab for all is.
+bool MountedFileSystem::mountFat32(const QString &size, const QString &point)
+{
+    const QString image = folder.filePath(QStringLiteral("fat32.img"));
+    return run(QStringLiteral("truncate"), {QStringLiteral("-s"), size, image})
+           && run(QStringLiteral("mkfs.vfat"), {QStringLiteral("-F"), QStringLiteral("32"), image})
+           && run(QStringLiteral("fusefat"), {QStringLiteral("-o"), QStringLiteral("rw+,allow_other"), image, point});
 }
 
 MountedFileSystem::~MountedFileSystem()

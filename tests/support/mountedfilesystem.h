@@ -14,13 +14,16 @@ class MountedFileSystem
 public:
     enum class Kind {
         Plain, // a folder of the temporary folder's own file system, nothing mounted
-        ExFat
+        ExFat,
+        // FAT32 through FUSE, open to all users as a stick mounted from fstab
+        // without uid= is: every file shows root as its owner
+        Fat32
     };
 
     // `size` as truncate takes it: "16M".
     MountedFileSystem(Kind kind, const QString &size);
     // A folder that fails one operation as a failing disk does: "fsync",
-    // "flush", "fsyncdir" or "flock" (see faultyfs.cpp).
+    // "flush", "fsyncdir" or "flock"; or "statfs" (no size) or "fat32" (see faultyfs.cpp).
     explicit MountedFileSystem(const QString &failing);
     ~MountedFileSystem();
     MountedFileSystem(const MountedFileSystem &) = delete;
@@ -31,6 +34,7 @@ public:
 
 private:
     bool mountExFat(const QString &size, const QString &point);
+    bool mountFat32(const QString &size, const QString &point);
 
     QTemporaryDir folder;
     QString unmountAt;
