@@ -1,10 +1,13 @@
 #include "app/mainwindow.h"
 #include "app/toolkitfinnish.h"
 #include "external/buildconfig.h"
+#include "external/portaladdresses.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QStringList>
+
+#include <cstdio>
 
 namespace {
 
@@ -14,6 +17,9 @@ void describeOptions(QCommandLineParser &parser)
         QStringLiteral("Save videos of the Lumora video portal as MP4 files."));
     parser.addHelpOption();
     parser.addVersionOption();
+    parser.addOption({QStringLiteral("portal"),
+                      QStringLiteral("Portaali ja sen striimipalvelin: http://…[,rtmp://…]"),
+                      QStringLiteral("osoite")});
 }
 
 // Help, version and a wrong option end the program before any window opens,
@@ -49,6 +55,10 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     describeOptions(parser);
     parser.process(app);
+    if (const QString wrong = external::choosePortalFrom(parser.value(QStringLiteral("portal"))); !wrong.isEmpty()) {
+        fprintf(stderr, "lumora-downloader: %s\n", qPrintable(wrong));
+        return 1;
+    }
 
     loadToolkitFinnish(app);
     MainWindow window;
