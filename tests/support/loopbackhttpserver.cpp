@@ -1,5 +1,7 @@
 #include "loopbackhttpserver.h"
 
+#include "external/portaladdresses.h"
+
 #include <QHostAddress>
 
 LoopbackHttpServer::LoopbackHttpServer(QObject *parent)
@@ -8,9 +10,10 @@ LoopbackHttpServer::LoopbackHttpServer(QObject *parent)
     connect(&server, &QTcpServer::newConnection, this, &LoopbackHttpServer::accept);
 }
 
-bool LoopbackHttpServer::listen(const QUrl &address)
+bool LoopbackHttpServer::listenAsPortal()
 {
-    return server.listen(QHostAddress(address.host()), quint16(address.port(80)));
+    return server.listen(QHostAddress::LocalHost, 0)
+           && external::choosePortal(QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort())).isEmpty();
 }
 
 void LoopbackHttpServer::setPage(const QByteArray &target, const QByteArray &body)
