@@ -55,7 +55,8 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     describeOptions(parser);
     parser.process(app);
-    if (const QString wrong = external::choosePortalFrom(parser.value(QStringLiteral("portal"))); !wrong.isEmpty()) {
+    const QString wrong = external::choosePortalFrom(parser.value(QStringLiteral("portal")));
+    if (!wrong.isEmpty()) {
         fprintf(stderr, "lumora-downloader: %s\n", qPrintable(wrong));
         return 1;
     }
