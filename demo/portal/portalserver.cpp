@@ -18,16 +18,16 @@ PortalServer::PortalServer(QList<CatalogueEntry> catalogue, QObject *parent)
     });
 }
 
-bool PortalServer::listen(quint16 port)
+quint16 PortalServer::listen(quint16 port)
 {
     auto *server = new BoundedTcpServer(requestDeadlineMs, maxRequestBytes, &m_http);
     if (!server->listen(QHostAddress::LocalHost, port)) {
         m_error = server->errorString();
         delete server;
-        return false;
+        return 0;
     }
     m_http.bind(server);
-    return true;
+    return server->serverPort();
 }
 
 // The path as it came, still percent-encoded: decoding is the pages' business.

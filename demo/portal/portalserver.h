@@ -18,7 +18,8 @@ class PortalServer : public QObject
 public:
     explicit PortalServer(QList<CatalogueEntry> catalogue, QObject *parent = nullptr);
 
-    bool listen(quint16 port);
+    // The port it listens on, which the system picks for port 0; 0 when it cannot.
+    quint16 listen(quint16 port);
     QString errorString() const { return m_error; }
 
 private:

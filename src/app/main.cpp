@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 #include "app/toolkitfinnish.h"
 #include "external/buildconfig.h"
+#include "external/portaladdresses.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -18,6 +19,9 @@ void describeOptions(QCommandLineParser &parser)
         QStringLiteral("Tallentaa Lumora-videopalvelun videoita MP4-tiedostoiksi."));
     parser.addHelpOption();
     parser.addVersionOption();
+    parser.addOption({QStringLiteral("portal"),
+                      QStringLiteral("Portaali ja sen striimipalvelin: http://…[,rtmp://…]"),
+                      QStringLiteral("osoite")});
 }
 
 bool noDisplay()
@@ -66,6 +70,11 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     describeOptions(parser);
     parser.process(app);
+    const QString wrong = external::choosePortalFrom(parser.value(QStringLiteral("portal")));
+    if (!wrong.isEmpty()) {
+        fprintf(stderr, "lumora-downloader: %s\n", qPrintable(wrong));
+        return 1;
+    }
 
     MainWindow window;
     window.show();

@@ -4,6 +4,8 @@
 #include "app/batchprogress.h"
 #include "app/desktopintegration.h"
 #include "download/downloader.h"
+#include "external/buildconfig.h"
+#include "external/portaladdresses.h"
 #include "forms/formfit.h"
 #include "search/searchwindow.h"
 #include "ui_mainwindow.h"
@@ -33,6 +35,8 @@ MainWindow::MainWindow(QWidget *parent)
 {
     AccessibleComboBox::install();
     ui->setupUi(this);
+    // The form names the build's portal; the program may have been given another.
+    ui->label->setText(ui->label->text().replace(QStringLiteral(LUMORA_PORTAL_URL), external::portalUrl()));
     ui->progressBar->setRange(0, 100);
     ui->progressBar->setValue(0);
     setStatus(QStringLiteral("Valmiina lataamaan!"));

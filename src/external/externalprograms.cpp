@@ -1,7 +1,5 @@
 #include "externalprograms.h"
 
-#include "external/buildconfig.h"
-
 #include <QStringBuilder>
 #include <QUrl>
 
@@ -12,16 +10,6 @@
 #include <unistd.h>
 
 namespace external {
-
-QString portalUrl()
-{
-    return QStringLiteral(LUMORA_PORTAL_URL);
-}
-
-QString streamUrl()
-{
-    return QStringLiteral(LUMORA_STREAM_URL);
-}
 
 QString fetcherProgram()
 {

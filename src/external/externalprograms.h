@@ -5,13 +5,12 @@
 #include <QString>
 #include <QStringList>
 
+#include "external/portaladdresses.h"
+
 // The only place that spells the three child programs, their fixed options and
 // the addresses of the portal. Arguments are always built as lists: text that
 // comes from the user or from a child stays exactly one argument.
 namespace external {
-
-QString portalUrl();
-QString streamUrl();
 
 QString fetcherProgram();
 QStringList fetcherArguments(const QString &pageUrl);

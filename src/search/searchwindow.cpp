@@ -78,6 +78,8 @@ void searchWindow::runSearch()
     ui->list->insertItem(ui->list->count(), statusRow(QStringLiteral("Haku käynnissä..")));
     // Started first: a start that fails at once fills the list and stops it.
     timer->start(pollInterval);
+    // A killed program takes its wget along rather than leave it to its retries.
+    external::runAsChild(process);
     process.start(external::webFetcherProgram(), external::webFetcherArguments(searchWord));
 }
 

@@ -178,25 +178,33 @@ void TestMainWindow::texts_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("portal"); // chosen at start, or none
 
-    QTest::newRow("pushButton") << "pushButton" << QStringLiteral("Tallenna");
+    QTest::newRow("pushButton") << "pushButton" << QStringLiteral("Tallenna") << QString();
     QTest::newRow("label") << "label"
                            << "URL (" + external::portalUrl()
-                                  + "/video/xx       ; erotettuna voi laittaa monta)";
-    QTest::newRow("toolButton") << "toolButton" << QStringLiteral("...");
-    QTest::newRow("label_2") << "label_2" << QStringLiteral("Tallenna kansioon");
+                                  + "/video/xx       ; erotettuna voi laittaa monta)" << QString();
+    QTest::newRow("label, portal given") << "label"
+                                         << "URL (http://10.1.2.3:8080/video/xx       ; erotettuna voi laittaa monta)"
+                                         << "http://10.1.2.3:8080";
+    QTest::newRow("toolButton") << "toolButton" << QStringLiteral("...") << QString();
+    QTest::newRow("label_2") << "label_2" << QStringLiteral("Tallenna kansioon") << QString();
     QTest::newRow("checkBox") << "checkBox"
-                              << QStringLiteral("Korjaa mp4 paketti jotta toimii muillakin kuin VLC:ll\u00e4");
-    QTest::newRow("label_3") << "label_3" << QStringLiteral("Etsi");
-    QTest::newRow("pushButton_2") << "pushButton_2" << QStringLiteral("Aloita haku");
-    QTest::newRow("label_4") << "label_4" << QStringLiteral("Yht\u00e4aikaiset lataukset");
+                              << QStringLiteral("Korjaa mp4 paketti jotta toimii muillakin kuin VLC:ll\u00e4") << QString();
+    QTest::newRow("label_3") << "label_3" << QStringLiteral("Etsi") << QString();
+    QTest::newRow("pushButton_2") << "pushButton_2" << QStringLiteral("Aloita haku") << QString();
+    QTest::newRow("label_4") << "label_4" << QStringLiteral("Yht\u00e4aikaiset lataukset") << QString();
 }
 
 void TestMainWindow::texts()
 {
     QFETCH(QString, name);
     QFETCH(QString, text);
+    QFETCH(QString, portal);
 
+    const QString builtFor = external::portalUrl();
+    const auto restore = qScopeGuard([&builtFor] { external::choosePortal(builtFor); });
+    QCOMPARE(external::choosePortal(portal), QString());
     MainWindow window;
     QObject *widget = window.findChild<QObject *>(name);
     QVERIFY(widget);

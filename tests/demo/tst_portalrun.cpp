@@ -1,5 +1,6 @@
 // The demo portal as it runs: scripts/portal with the real nginx-rtmp and our
 // HTTP server, and the rtmpdump-zvb stand-in fetching with Debian's rtmpdump.
+#include "leftovers.h"
 #include "smalldisk.h"
 
 #include <QtTest>
@@ -34,9 +35,9 @@ Finished run(const QString &program, const QStringList &arguments)
     return finish(process);
 }
 
-quint16 portOf(const char *url)
+quint16 portOf(const QString &url)
 {
-    return quint16(QUrl(QString::fromLatin1(url)).port());
+    return quint16(QUrl(url).port());
 }
 
 // The last value ffprobe prints for `entry` (format=duration, or packet=pts_time
@@ -85,6 +86,12 @@ private slots:
         QVERIFY(m_run.isValid());
         const Finished started = portal(QStringLiteral("start"));
         QVERIFY2(started.exitCode == 0, started.err.constData());
+        const Finished address = portal(QStringLiteral("address"));
+        const QList<QByteArray> addresses = address.out.trimmed().split(',');
+        QCOMPARE(addresses.size(), 2);
+        m_portal = QString::fromLatin1(addresses.first());
+        m_stream = QString::fromLatin1(addresses.last());
+        QVERIFY(portOf(m_portal) > 0 && portOf(m_stream) > 0);
         QCOMPARE(portal(QStringLiteral("status")).exitCode, 0);
         const Finished again = portal(QStringLiteral("start"));
         QVERIFY2(again.exitCode != 0 && again.err.contains("already running"), again.err.constData());
@@ -96,8 +103,9 @@ private slots:
         QCOMPARE(portal(QStringLiteral("stop")).exitCode, 0);
         QCOMPARE(portal(QStringLiteral("status")).exitCode, 3);
         QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, portOf(LUMORA_STREAM_URL));
+        socket.connectToHost(QHostAddress::LocalHost, portOf(m_stream));
         QVERIFY(!socket.waitForConnected(2000));
+        QCOMPARE(portal(QStringLiteral("address")).exitCode, 3);
     }
 
     // Without RUN_DIR the run folder lies in TMPDIR, where every user may
@@ -112,7 +120,7 @@ private slots:
         QTest::addColumn<bool>("privateAfter");
         QTest::newRow("missing, status") << "missing" << "status" << 3 << false << false;
         QTest::newRow("missing, stop") << "missing" << "stop" << 0 << false << false;
-        // The test's own portal holds the ports, so start ends after making the folder.
+        // Without a build to start from, start ends after making the folder.
         QTest::newRow("missing, start") << "missing" << "start" << 1 << false << true;
         QTest::newRow("private, status") << "private" << "status" << 3 << false << true;
         QTest::newRow("link to a private folder") << "link" << "status" << 1 << true << false;
@@ -141,7 +149,7 @@ private slots:
         }
 
         QFETCH(QString, action);
-        const Finished done = portal(action, tmp.path());
+        const Finished done = portal(action, tmp.path(), tmp.filePath(QStringLiteral("no.env")));
         QTEST(done.exitCode, "exitCode");
         QFETCH(bool, refused);
         QCOMPARE(done.err.contains("remove it or give RUN_DIR") && done.err.contains(QFile::encodeName(place)),
@@ -151,6 +159,25 @@ private slots:
         QTEST(after.isDir() && !after.isSymLink() && after.ownerId() == ::geteuid()
                   && !(after.permissions() & (QFile::WriteGroup | QFile::WriteOther)),
               "privateAfter");
+    }
+
+    // A pid file from before a reboot may name another program by now, even
+    // one called nginx: stop leaves it running.
+    void stopSparesAnotherProgram()
+    {
+        QProcess other;
+        other.start(QStringLiteral("bash"), {"-c", "exec -a nginx sleep 300"});
+        QVERIFY(other.waitForStarted());
+        QTemporaryDir stale;
+        for (const char *name : {"nginx.pid", "portal.pid"}) {
+            QFile pidFile(stale.filePath(QLatin1String(name)));
+            QVERIFY(pidFile.open(QIODevice::WriteOnly));
+            pidFile.write(QByteArray::number(other.processId()) + '\n');
+        }
+        QCOMPARE(portal(QStringLiteral("stop"), QString(), QString(), stale.path()).exitCode, 0);
+        QVERIFY(!processGone(other.processId()));
+        other.kill();
+        other.waitForFinished();
     }
 
     // wget percent-encodes what the user typed, as the downloader's search does.
@@ -168,7 +195,7 @@ private slots:
         QFETCH(int, hits);
         const Finished done = run(QStringLiteral("wget"),
                                   {"--quiet", "-O", "-",
-                                   LUMORA_PORTAL_URL "/haku//uusimmat/hakusana/" + word + "/media/video"});
+                                   m_portal + "/haku//uusimmat/hakusana/" + word + "/media/video"});
         QCOMPARE(done.exitCode, 0);
         QCOMPARE(int(done.out.count("href=\"/video/")), 4 * hits);
     }
@@ -176,7 +203,7 @@ private slots:
     void requestSplitAcrossWrites()
     {
         QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, portOf(LUMORA_PORTAL_URL));
+        socket.connectToHost(QHostAddress::LocalHost, portOf(m_portal));
         QVERIFY(socket.waitForConnected(5000));
         socket.write("GET /video/10");
         QVERIFY(socket.waitForBytesWritten(5000));
@@ -214,7 +241,7 @@ private slots:
         QFETCH(QByteArray, statusLine);
         QFETCH(QByteArray, inBody);
         QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, portOf(LUMORA_PORTAL_URL));
+        socket.connectToHost(QHostAddress::LocalHost, portOf(m_portal));
         QVERIFY(socket.waitForConnected(5000));
         socket.write(request);
         QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::UnconnectedState, 5000);
@@ -233,7 +260,7 @@ private slots:
     void silentClientIsDropped()
     {
         QTcpSocket silent;
-        silent.connectToHost(QHostAddress::LocalHost, portOf(LUMORA_PORTAL_URL));
+        silent.connectToHost(QHostAddress::LocalHost, portOf(m_portal));
         QVERIFY(silent.waitForConnected(5000));
         QTRY_COMPARE_WITH_TIMEOUT(silent.state(), QAbstractSocket::UnconnectedState, 30000);
     }
@@ -263,7 +290,7 @@ private slots:
         const QString saved = work.filePath(fileName);
         QVERIFY(decodesCleanly(saved));
         for (const QString &entry : {QStringLiteral("format=duration"), QStringLiteral("packet=pts_time")}) {
-            const double expected = probe(m_run.filePath("videos/" + id + ".flv"), entry);
+            const double expected = probe(runPath("videos/" + id + ".flv"), entry);
             QVERIFY(expected > 0);
             QVERIFY2(qAbs(probe(saved, entry) - expected) <= 0.2, qPrintable(entry));
         }
@@ -351,15 +378,21 @@ private slots:
     }
 
 private:
-    // In the test's run folder, or with a TMPDIR in the default one there.
-    Finished portal(const QString &action, const QString &tmpDir = QString())
+    // In the test's run folder, whose path holds a blank as a user's may, or
+    // with a TMPDIR in the default one there.
+    Finished portal(const QString &action, const QString &tmpDir = QString(), const QString &facts = QString(),
+                    const QString &runDir = QString())
     {
         QProcess script;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("BUILD_DIR"), QStringLiteral(LUMORA_BUILD_DIR));
+        if (!facts.isEmpty())
+            env.insert(QStringLiteral("PORTAL_ENV"), facts);
         QStringList arguments{QStringLiteral(LUMORA_SOURCE_DIR "/scripts/portal"), action};
-        if (tmpDir.isEmpty())
-            arguments << m_run.path();
+        if (!runDir.isEmpty())
+            arguments << runDir;
+        else if (tmpDir.isEmpty())
+            arguments << runPath(QString());
         else
             env.insert(QStringLiteral("TMPDIR"), tmpDir);
         script.setProcessEnvironment(env);
@@ -377,10 +410,10 @@ private:
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(workDir);
         process.start(QStringLiteral(LUMORA_STANDIN_DIR "/rtmpdump-zvb"),
-                      QStringList{"--rtmp", LUMORA_STREAM_URL "/LumoraServer",
-                                  "--swfUrl", LUMORA_PORTAL_URL "/player/Application.swf?build=1",
+                      QStringList{"--rtmp", m_stream + "/LumoraServer",
+                                  "--swfUrl", m_portal + "/player/Application.swf?build=1",
                                   "--timeout", "60", "--autoResume", "5",
-                                  "--pageUrl", LUMORA_PORTAL_URL "/video/" + videoId}
+                                  "--pageUrl", m_portal + "/video/" + videoId}
                           + extra);
     }
 
@@ -396,18 +429,22 @@ private:
     bool restartNginx()
     {
         bool ok = false;
-        const pid_t pid = pid_t(fileBytes(m_run.filePath("nginx.pid")).trimmed().toLongLong(&ok));
+        const pid_t pid = pid_t(fileBytes(runPath("nginx.pid")).trimmed().toLongLong(&ok));
         if (!ok || ::kill(pid, SIGTERM) != 0)
             return false;
         QDeadlineTimer gone(15000);
         while (::kill(pid, 0) == 0 && !gone.hasExpired())
             QTest::qWait(50);
         return run(QStringLiteral("nginx"),
-                   {"-p", m_run.filePath("nginx") + '/', "-c", m_run.filePath("nginx.conf"),
-                    "-e", m_run.filePath("nginx/logs/error.log")}).exitCode == 0;
+                   {"-p", runPath("nginx/"), "-c", runPath("nginx.conf"),
+                    "-e", runPath("nginx/logs/error.log")}).exitCode == 0;
     }
 
+    QString runPath(const QString &name) const { return m_run.filePath("run folder/" + name); }
+
     QTemporaryDir m_run;
+    QString m_portal;
+    QString m_stream;
 };
 
 QTEST_GUILESS_MAIN(PortalRunTest)

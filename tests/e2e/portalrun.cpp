@@ -1,5 +1,8 @@
 #include "portalrun.h"
 
+#include "external/portaladdresses.h"
+#include "leftovers.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -20,16 +23,6 @@ QByteArray fileBytes(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Gone, or a zombie that nobody has reaped yet: either way it serves nothing.
-bool processGone(pid_t pid)
-{
-    if (::kill(pid, 0) != 0)
-        return true;
-    const QByteArray stat = fileBytes(QStringLiteral("/proc/%1/stat").arg(pid));
-    const qsizetype state = stat.lastIndexOf(')') + 2;
-    return state < 2 || stat.mid(state, 1) == "Z";
-}
-
 bool portAnswers(quint16 port)
 {
     QTcpSocket socket;
@@ -39,7 +32,7 @@ bool portAnswers(quint16 port)
 
 quint16 streamPort()
 {
-    return quint16(QUrl(QStringLiteral(LUMORA_STREAM_URL)).port(1935));
+    return quint16(QUrl(external::streamUrl()).port(1935));
 }
 
 QString stopByPidFile(const QString &pidFile)
@@ -79,6 +72,14 @@ QString PortalRun::start(const QString &workingDir)
     const QString problem = portalScript(QStringLiteral("start"));
     if (!problem.isEmpty())
         return problem;
+    // The ports are the system's choice: this process and the programs it
+    // starts learn them from the run folder.
+    const QByteArray address = fileBytes(runPath(QStringLiteral("portal.address"))).trimmed();
+    if (address.isEmpty())
+        return QStringLiteral("scripts/portal start wrote no portal.address");
+    if (const QString wrong = external::choosePortal(QString::fromLatin1(address)); !wrong.isEmpty())
+        return wrong;
+    qputenv(external::PortalVariable, address);
     qputenv("PATH", QByteArray(LUMORA_STANDIN_DIR) + ':' + qgetenv("PATH"));
     setFastPace(true);
     if (!QDir::setCurrent(workingDir))

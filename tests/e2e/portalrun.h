@@ -11,9 +11,11 @@ public:
     // An empty catalogue means the build's own, demo/catalogue.tsv.
     explicit PortalRun(const QString &catalogue = QString());
 
-    // Each returns an empty string, or what went wrong. start() also puts the
-    // stand-in fetcher first on PATH (at full speed) and makes workingDir the
-    // process's working directory, where fetched files land; stop() leaves it.
+    // Each returns an empty string, or what went wrong. start() takes ports the
+    // system gives and makes them the portal of this process and of the
+    // programs it starts; it also puts the stand-in fetcher first on PATH (at
+    // full speed) and makes workingDir the process's working directory, where
+    // fetched files land; stop() leaves it.
     QString start(const QString &workingDir);
     QString stop();
     // The stream server (nginx) or the HTTP server alone, to make faults.

@@ -2,11 +2,12 @@
 // stream server that goes away and comes back, a video the portal does not
 // have, an output folder that cannot be written or that fills up, a web
 // server that is down, episodes that share one title, a fetcher or the whole
-// program killed.
+// program killed, mid-download or mid-search.
 #include "download/stagingfolder.h"
 #include "external/externalprograms.h"
 #include "fakeprograms.h"
 #include "leftovers.h"
+#include "loopbackhttpserver.h"
 #include "mediaclip.h"
 #include "mountedfilesystem.h"
 #include "portalrun.h"
@@ -164,6 +165,7 @@ private slots:
     void convertedWithoutPortal();
     void stickForAllUsers();
     void programKilledThenResumed();
+    void programKilledMidSearch();
     // Last: it leaves the portal without its web server.
     void webServerDownDuringSearch();
 
@@ -492,6 +494,30 @@ void FaultsTest::programKilledThenResumed()
     resumeAndCheck(driver, QStringLiteral("1004"), QStringLiteral("Öljymaalauksen alkeet"), [&] {
         driver.startBatch(external::videoPageAddress(QStringLiteral("1004")), outFolder(), 1);
     });
+}
+
+// The program killed while its wget waits for an answer takes wget along,
+// rather than leave it to its own retries.
+void FaultsTest::programKilledMidSearch()
+{
+    LoopbackHttpServer server;
+    QVERIFY(server.listenAsPortal());
+    server.hold();
+    QProcess program;
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QLatin1String(external::PortalVariable), external::portalUrl());
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(LUMORA_BATCHRUN), {QStringLiteral("uutiset")});
+    QVERIFY(program.waitForStarted());
+    QTRY_COMPARE_WITH_TIMEOUT(server.targets().size(), 1, Patience);
+    const QStringList wget = childProcesses(program.processId()).filter(QStringLiteral("(wget)"));
+    QCOMPARE(wget.size(), 1);
+    const qint64 wgetPid = wget.first().section(u' ', 0, 0).toLongLong();
+
+    QCOMPARE(::kill(pid_t(program.processId()), SIGKILL), 0);
+    QVERIFY(program.waitForFinished());
+    QTRY_VERIFY_WITH_TIMEOUT(processGone(wgetPid), Patience);
 }
 
 // A download of the address again: its first progress is where the partial

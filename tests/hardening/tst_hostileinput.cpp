@@ -1,5 +1,5 @@
-// What the user types into the main window, and a batch that must leave
-// nothing behind. The fetcher is a scripted fake that records its arguments
+// What the user types into the main window or gives as the portal's address,
+// and a batch that must leave nothing behind. The fetcher is a scripted fake that records its arguments
 // byte for byte; the converter is the real ffmpeg.
 #include "app/mainwindow.h"
 #include "external/externalprograms.h"
@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -108,6 +109,8 @@ private slots:
     void initTestCase();
     void addresses_data();
     void addresses();
+    void portalChoices_data();
+    void portalChoices();
     void nothingLeftBehind();
 
 private:
@@ -163,6 +166,41 @@ void TestHostileInput::addresses()
     QCOMPARE(window.field("statusbar")->toolTip().count(QStringLiteral("ERROR: tyhjää osoitetta")),
              total - pieces.size());
     QCOMPARE(window.outputFolder(), QStringList());
+}
+
+void TestHostileInput::portalChoices_data()
+{
+    QTest::addColumn<QString>("choice");
+    QTest::addColumn<QString>("portal"); // empty: refused, and nothing changes
+    QTest::addColumn<QString>("stream");
+
+    QTest::newRow("portal only") << "http://127.0.0.1:5000" << "http://127.0.0.1:5000" << "rtmp://127.0.0.1";
+    QTest::newRow("both") << "https://portal.example,rtmp://stream.example:1935"
+                          << "https://portal.example" << "rtmp://stream.example:1935";
+    QTest::newRow("slash and blanks") << " http://portal.example/ , rtmp://stream.example/ "
+                                      << "http://portal.example" << "rtmp://stream.example";
+    QTest::newRow("IPv6") << "http://[::1]:8080" << "http://[::1]:8080" << "rtmp://[::1]";
+    for (const char *refused : {"http://portal.example/haku", "http://portal.example?q=1", "ftp://portal.example",
+                                "http://user@portal.example", "http://", "portal.example",
+                                "http://portal.example,http://stream.example", "http://portal.example,rtmp://s/x"})
+        QTest::newRow(refused) << refused << QString() << QString();
+}
+
+// The address is glued in front of the program's own paths, so anything but
+// a scheme, a host and a port is refused with a message, not mended.
+void TestHostileInput::portalChoices()
+{
+    QFETCH(QString, choice);
+    QFETCH(QString, portal);
+    QFETCH(QString, stream);
+
+    const QString before = external::portalUrl() + u',' + external::streamUrl();
+    const auto restore = qScopeGuard([&before] { external::choosePortal(before); });
+    const QString wrong = external::choosePortal(choice);
+    QCOMPARE(wrong.isEmpty(), !portal.isEmpty());
+    QCOMPARE(external::portalUrl(), portal.isEmpty() ? before.section(u',', 0, 0) : portal);
+    QCOMPARE(external::streamUrl(), stream.isEmpty() ? before.section(u',', 1) : stream);
+    QCOMPARE(external::fetcherArguments(QStringLiteral("x")).at(1), external::streamUrl() + "/LumoraServer");
 }
 
 // Twelve videos through five slots, converted: afterwards no child process

@@ -72,7 +72,7 @@ void TestHostileSearch::words()
     QFETCH(QByteArray, target);
     QFile::remove(QStringLiteral("/tmp/lumora-hijacked"));
     LoopbackHttpServer server;
-    QVERIFY(server.listen(QUrl(external::portalUrl())));
+    QVERIFY(server.listenAsPortal());
     server.setPage(target, hit("5", "Osuma", "Kuvaus"));
     QLineEdit url;
     searchWindow dialog(nullptr, word, &url);

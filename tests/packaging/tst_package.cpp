@@ -1,4 +1,5 @@
 #include "download/stagingfolder.h"
+#include "fakeprograms.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -8,8 +9,10 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 #include <QXmlStreamReader>
 
 // Installs the build with `cmake --install`, builds the Debian package with
@@ -31,6 +34,9 @@ private slots:
     void commandLine();
     void helpMatchesManualPage();
     void manualPageSaysWhereDownloadsWait();
+    void demoCommand();
+    void setupLeavesServicesAsFound_data();
+    void setupLeavesServicesAsFound();
     void packageHoldsTheInstalledTree();
     void softwareCentresFindTheLauncher();
     void packageFields();
@@ -110,6 +116,9 @@ QMap<QString, QString> TestPackage::desktopEntry(const QString &path)
         return entry;
     const auto lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
     for (const QString &line : lines) {
+        // The main group only; the actions' groups follow it.
+        if (line.startsWith(QLatin1Char('[')) && !entry.isEmpty())
+            break;
         const qsizetype equals = line.indexOf(QLatin1Char('='));
         if (equals > 0)
             entry.insert(line.left(equals), line.mid(equals + 1));
@@ -131,7 +140,8 @@ QString TestPackage::manualSection(const QString &page, const QString &section)
 void TestPackage::initTestCase()
 {
     QVERIFY(work.isValid());
-    prefix = work.filePath(QStringLiteral("prefix"));
+    // A blank in the path, as a user's folder may have.
+    prefix = work.filePath(QStringLiteral("install prefix"));
     root = work.filePath(QStringLiteral("root"));
     const QString build = QStringLiteral(LUMORA_BUILD_DIR);
 
@@ -167,6 +177,10 @@ void TestPackage::installedFiles_data()
 
     QTest::newRow("program") << "bin/lumora-downloader" << true;
     QTest::newRow("stream fetcher") << "bin/rtmpdump-zvb" << true;
+    QTest::newRow("demo command") << "bin/lumora-downloader-demo" << true;
+    QTest::newRow("demo portal") << "libexec/lumora-downloader/lumora-portal" << true;
+    QTest::newRow("demo catalogue") << "share/lumora-downloader/catalogue.tsv" << false;
+    QTest::newRow("demo manual page") << "share/man/man1/lumora-downloader-demo.1.gz" << false;
     QTest::newRow("metainfo") << "share/metainfo/{id}.metainfo.xml" << false;
     QTest::newRow("scalable icon") << "share/icons/hicolor/scalable/apps/{id}.svg" << false;
     QTest::newRow("manual page") << "share/man/man1/lumora-downloader.1.gz" << false;
@@ -226,6 +240,9 @@ void TestPackage::launcher()
     }
     // One main category only, or menus show the program twice.
     QCOMPARE(entry.value(QStringLiteral("Categories")), QStringLiteral("AudioVideo;Video;"));
+    // X11 docks tie the window to its launcher by the window's class, which
+    // Qt takes from the application's name.
+    QCOMPARE(entry.value(QStringLiteral("StartupWMClass")), program);
 }
 
 void TestPackage::metainfo()
@@ -344,7 +361,7 @@ void TestPackage::helpMatchesManualPage()
     const QString manual = manualSection(QStringLiteral("lumora-downloader.1"), QStringLiteral("OPTIONS"));
     QVERIFY(!manual.isEmpty());
 
-    static const QRegularExpression optionLine(QStringLiteral("^  (-[^\\s,]+)(?:, (-\\S+))?\\s+(\\S.*)$"),
+    static const QRegularExpression optionLine(QStringLiteral("^  (-[^\\s,]+)(?:, (-\\S+))?(?: <\\S+>)?\\s+(\\S.*)$"),
                                                QRegularExpression::MultilineOption);
     int listed = 0;
     for (const auto &match : optionLine.globalMatch(help.output)) {
@@ -356,7 +373,107 @@ void TestPackage::helpMatchesManualPage()
                 QVERIFY2(manual.contains(match.captured(name)), qPrintable(match.captured(name)));
         }
     }
-    QCOMPARE(listed, 3);
+    QCOMPARE(listed, 4);
+    QVERIFY2(help.output.contains(QLatin1String("--portal <osoite>")), qPrintable(help.output));
+}
+
+// The installed demo command, from a folder with a blank in its path: the
+// portal on ports the system gives, the program told where it is, and the
+// portal gone with the program. The program is a stand-in that searches
+// with wget, as a test cannot work the installed program's window.
+void TestPackage::demoCommand()
+{
+    const QString seen = work.filePath(QStringLiteral("demo seen"));
+    QVERIFY(QDir().mkpath(seen));
+    FakePrograms fakes;
+    const QString program = fakes.addScript(
+        QStringLiteral("lumora-downloader"),
+        "printf '%s\\n' \"$@\" > \"$SEEN/arguments\"\n"
+        "wget -q -O \"$SEEN/page\" \"${2%%,*}/haku//uusimmat/hakusana/uutiset/media/video\"");
+    QProcess demo;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("SEEN"), seen);
+    environment.insert(QStringLiteral("LUMORA_DEMO_PROGRAM"), program);
+    environment.insert(QStringLiteral("LUMORA_DEMO_RUN_DIR"), work.filePath(QStringLiteral("demo run")));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    demo.setProcessEnvironment(environment);
+    demo.setProcessChannelMode(QProcess::MergedChannels);
+    demo.start(prefix + QStringLiteral("/bin/lumora-downloader-demo"), QStringList());
+    QVERIFY(demo.waitForFinished(180000));
+    QVERIFY2(demo.exitCode() == 0, demo.readAll().constData());
+
+    const QStringList arguments = QString::fromUtf8(fileBytes(seen + QStringLiteral("/arguments"))).split(u'\n');
+    QCOMPARE(arguments.value(0), QStringLiteral("--portal"));
+    const QStringList addresses = arguments.value(1).split(u',');
+    QCOMPARE(addresses.size(), 2);
+    QVERIFY(addresses.first().startsWith(QLatin1String("http://127.0.0.1:")));
+    QVERIFY(addresses.last().startsWith(QLatin1String("rtmp://127.0.0.1:")));
+    QVERIFY2(!arguments.value(1).contains(QLatin1String(":47180"))
+                 && !arguments.value(1).contains(QLatin1String(":47193")), qPrintable(arguments.value(1)));
+    QVERIFY(fileBytes(seen + QStringLiteral("/page")).count("href=\"/video/") >= 4);
+    for (const QString &address : addresses) {
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(QUrl(address).port()));
+        QVERIFY2(!socket.waitForConnected(2000), qPrintable(address + QStringLiteral(" still answers")));
+    }
+}
+
+void TestPackage::setupLeavesServicesAsFound_data()
+{
+    QTest::addColumn<QStringList>("missing"); // packages not installed before
+    QTest::addColumn<bool>("enabledBefore");
+    QTest::addColumn<bool>("enabledAfter");
+
+    QTest::newRow("no nginx before") << QStringList{"nginx-light", "libnginx-mod-rtmp", "nginx-common"}
+                                     << false << false;
+    QTest::newRow("the user's nginx, enabled") << QStringList{"weston"} << true << true;
+    QTest::newRow("the user's nginx, disabled") << QStringList{"weston"} << false << false;
+}
+
+// scripts/setup against stand-ins for dpkg-query, apt-get and systemctl, as a
+// test may not install packages or touch this machine's services. The
+// apt-get stand-in does what Debian's does when it brings nginx-common: its
+// service is enabled at boot and running on port 80.
+void TestPackage::setupLeavesServicesAsFound()
+{
+    QFETCH(QStringList, missing);
+    QFETCH(bool, enabledBefore);
+    QFETCH(bool, enabledAfter);
+
+    QTemporaryDir state;
+    QVERIFY(QDir().mkpath(state.filePath(QStringLiteral("missing"))));
+    for (const QString &package : missing)
+        QVERIFY(QFile(state.filePath(QStringLiteral("missing/") + package)).open(QIODevice::WriteOnly));
+    // An enabled service runs, one the user disabled does not.
+    for (const char *name : {"enabled", "running"}) {
+        if (enabledBefore)
+            QVERIFY(QFile(state.filePath(QLatin1String(name))).open(QIODevice::WriteOnly));
+    }
+    FakePrograms fakes;
+    fakes.addScript(QStringLiteral("dpkg-query"), "[[ ! -e $STATE/missing/${@: -1} ]] && printf 'install ok installed'");
+    fakes.addScript(QStringLiteral("apt-get"),
+                    "[[ \" $* \" == *' install '* ]] || exit 0\n"
+                    "if [[ \" $* \" == *' nginx-light '* && -e $STATE/missing/nginx-common ]]; then\n"
+                    "    rm \"$STATE/missing/nginx-common\"; touch \"$STATE/enabled\" \"$STATE/running\"\n"
+                    "fi\n"
+                    "for p; do rm -f \"$STATE/missing/$p\"; done");
+    fakes.addScript(QStringLiteral("systemctl"),
+                    "echo \"$*\" >> \"$STATE/systemctl\"\n"
+                    "case $1 in disable) rm -f \"$STATE/enabled\" ;; stop) rm -f \"$STATE/running\" ;; esac");
+    QProcess setup;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("STATE"), state.path());
+    setup.setProcessEnvironment(environment);
+    setup.setProcessChannelMode(QProcess::MergedChannels);
+    setup.start(QStringLiteral("bash"), {QStringLiteral(LUMORA_SOURCE_DIR "/scripts/setup")});
+    QVERIFY(setup.waitForFinished(30000));
+    QVERIFY2(setup.exitCode() == 0, setup.readAll().constData());
+
+    QVERIFY(QDir(state.filePath(QStringLiteral("missing"))).isEmpty());
+    QCOMPARE(QFile::exists(state.filePath(QStringLiteral("enabled"))), enabledAfter);
+    QCOMPARE(QFile::exists(state.filePath(QStringLiteral("running"))), enabledAfter);
+    // A nginx that was there before is never so much as asked about.
+    QCOMPARE(QFile::exists(state.filePath(QStringLiteral("systemctl"))), missing.contains(QLatin1String("nginx-common")));
 }
 
 // The FILES sections name the folder where the program keeps unfinished

@@ -5,10 +5,13 @@
 #include <QFile>
 #include <QSet>
 
+#include <csignal>
 #include <unistd.h>
 
-QStringList childProcesses()
+QStringList childProcesses(qint64 parent)
 {
+    if (parent == 0)
+        parent = ::getpid();
     QStringList children;
     QDirIterator proc(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
     while (proc.hasNext()) {
@@ -17,10 +20,20 @@ QStringList childProcesses()
             continue;
         const QByteArray text = stat.readAll();
         const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1 && fields[1].toLongLong() == ::getpid())
+        if (fields.size() > 1 && fields[1].toLongLong() == parent)
             children << QString::fromLocal8Bit(text.left(text.lastIndexOf(')') + 1));
     }
     return children;
+}
+
+bool processGone(qint64 pid)
+{
+    if (::kill(pid_t(pid), 0) != 0)
+        return true;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    const QByteArray text = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+    const qsizetype state = text.lastIndexOf(')') + 2;
+    return state < 2 || text.mid(state, 1) == "Z";
 }
 
 QStringList openDescriptors()

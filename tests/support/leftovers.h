@@ -5,9 +5,12 @@
 
 // What a test run may leave behind, to compare before and after.
 
-// Processes whose parent is this one, zombies included: a child that was
-// never waited for counts as left behind too.
-QStringList childProcesses();
+// Processes whose parent is this one, or `parent`, as "PID (NAME)", zombies
+// included: a child that was never waited for counts as left behind too.
+QStringList childProcesses(qint64 parent = 0);
+
+// Gone, or a zombie that nobody has reaped yet: either way it does nothing more.
+bool processGone(qint64 pid);
 
 // The targets of this process's open file descriptors, sorted.
 QStringList openDescriptors();

@@ -1,5 +1,7 @@
 #include "loopbackhttpserver.h"
 
+#include "external/portaladdresses.h"
+
 #include <QHostAddress>
 #include <QTimer>
 
@@ -7,6 +9,12 @@ LoopbackHttpServer::LoopbackHttpServer(QObject *parent)
     : QObject(parent)
 {
     connect(&server, &QTcpServer::newConnection, this, &LoopbackHttpServer::accept);
+}
+
+bool LoopbackHttpServer::listenAsPortal()
+{
+    return server.listen(QHostAddress::LocalHost, 0)
+           && external::choosePortal(QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort())).isEmpty();
 }
 
 bool LoopbackHttpServer::listen(const QUrl &address)
