@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/shutdownsignals.h"
 #include "app/toolkitfinnish.h"
 #include "external/buildconfig.h"
 
@@ -51,6 +52,7 @@ int main(int argc, char **argv)
     parser.process(app);
 
     loadToolkitFinnish(app);
+    ShutdownSignals::install();
     MainWindow window;
     window.show();
     return app.exec();

@@ -43,10 +43,22 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->url, &QLineEdit::textChanged, this, &MainWindow::queueEdited);
     formfit::fitToFont(this, ui->centralWidget);
     new DesktopIntegration(this, ui->progressBar);
+    // What the last run left unsaved comes back; nothing starts by itself,
+    // so that a list that ended the program cannot end it again.
+    if (const BatchJournal::Contents &left = memory.left(); !left.addresses.isEmpty()) {
+        ui->url->setText(left.addresses.join(u';'));
+        ui->outputfile->setText(left.folder);
+        ui->checkBox->setChecked(left.repair);
+    }
+    if (const QString said = memory.startText(); !said.isEmpty())
+        ui->statusbar->setText(said);
 }
 
 MainWindow::~MainWindow()
 {
+    // The jobs' addresses stay unsaved when their children are ended.
+    if (batch.active())
+        memory.close();
     // Jobs have no parent; deleting those still running ends their children.
     for (downloader *job : jobs)
         delete job;
@@ -92,6 +104,7 @@ void MainWindow::startJobs(bool single)
     ui->pushButton->setEnabled(false);
     if (!batch.active()) {
         batch.begin(ui->url->text());
+        memory.begin();
         batchErrors.clear();
         emit batchEvents.started();
         ui->statusbar->setToolTip(QString());
@@ -119,6 +132,11 @@ bool MainWindow::startNext()
         const BatchQueue::Taken taken = batch.take(before);
         showQueue(taken.field);
         keepSelection(anchor, cursor, before.size() - taken.dropped, taken.dropped);
+        if (memory.alreadySaved(ui->outputfile->text(), taken.address)) {
+            batch.jobEnded(taken.ticket, false);
+            showCount(CountText::Done);
+            continue;
+        }
         if (!taken.address.isEmpty()) {
             startJob(int(freeSlot - std::begin(slotBusy)), taken);
             return true;
@@ -163,6 +181,7 @@ void MainWindow::startJob(int slot, const BatchQueue::Taken &taken)
     slotBusy[slot] = 1;
     slotTicket[slot] = taken.ticket;
     connect(jobs[slot], &downloader::valueChanged, this, &MainWindow::valueChanged);
+    jobs[slot]->onPlacing(memory.recorder(taken.address));
 }
 
 void MainWindow::valueChanged(int ID, int percent1, int percent2, int err, QString errmsg)
@@ -222,6 +241,7 @@ void MainWindow::queueEdited()
     if (!batch.active())
         return;
     batch.fieldEdited(ui->url->text());
+    memory.changed();
     showCount(countText);
     updateProgress();
 }
@@ -234,6 +254,8 @@ void MainWindow::endJob(int ID, bool failed)
         jobs[ID]->deleteLater();
     jobs[ID] = nullptr;
     batch.jobEnded(slotTicket[ID], failed);
+    if (!failed)
+        memory.changed();
     slotBusy[ID] = 0;
     slotPercent[ID] = 0;
 }
@@ -244,6 +266,7 @@ void MainWindow::endBatch()
     ui->outputfile->setEnabled(true);
     ui->statusbar->setText(endText());
     // The failed addresses wait in the field for one more press.
+    memory.end(*unsaved());
     showQueue(batch.retryField(ui->url->text()));
     batch.reset();
     countText = CountText::None;
@@ -255,14 +278,21 @@ void MainWindow::endBatch()
 QString MainWindow::endText() const
 {
     if (batch.failed() == 0)
-        return QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!");
+        return QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!") + memory.endNote();
     QString text = QStringLiteral("Valmis: %1/%2 tallennettu, %3 epäonnistui")
                        .arg(batch.done() - batch.failed())
                        .arg(batch.total())
                        .arg(batch.failed());
     if (batch.retried() > 0)
         text += QStringLiteral(" – %1 palautettu kenttään").arg(batch.retried());
-    return text;
+    return text + memory.endNote();
+}
+
+std::optional<BatchJournal::Contents> MainWindow::unsaved() const
+{
+    if (!batch.active())
+        return std::nullopt;
+    return BatchJournal::Contents{ui->outputfile->text(), ui->checkBox->isChecked(), batch.unsaved(ui->url->text())};
 }
 
 void MainWindow::updateProgress()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/batchmemory.h"
 #include "app/batchqueue.h"
 #include "app/batchsignals.h"
 
@@ -51,6 +52,7 @@ private:
     void queueEdited();
     void endBatch();
     QString endText() const;
+    std::optional<BatchJournal::Contents> unsaved() const;
 
     BatchQueue batch;
     BatchSignals batchEvents;
@@ -65,4 +67,5 @@ private:
     QString batchThreads;
     CountText countText = CountText::None;
     bool writingField = false;
+    BatchMemory memory{[this] { return unsaved(); }};
 };

@@ -303,11 +303,15 @@ void downloader::startPlacing(const QString &source)
     const QStringList ownNames{finishing::fetchedName(text.baseName), finishing::convertedName(text.baseName)};
     placement = std::async(std::launch::async, [this, source, ownNames, fetched = fetched(), target = target,
                                                 stem = finishing::diskName(text.baseName),
-                                                converted = bool(fixMp4)] {
+                                                converted = bool(fixMp4), hook = placingHook] {
         Placed placed{converted ? QString() : finishing::fetchedFailure(source), target};
         if (placed.error.isEmpty()) {
+            if (hook)
+                hook(target, source);
             Placement mover(staging.descriptor(), staging.outputDescriptor(), stem);
             placed.error = mover.place(QFileInfo(source).fileName(), &placed.target);
+            if (hook && placed.error.isEmpty() && placed.target != target)
+                hook(placed.target, placed.target);
             // A copied video is the fetched file itself, under its new name.
             if (!placed.error.isEmpty())
                 placed.error += finishing::keptFile(mover.placed() && !converted ? placed.target : fetched);

@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QString>
 
+#include <functional>
 #include <future>
 
 class QThread;
@@ -32,6 +33,11 @@ public:
 
     downloader(int ID, int fixMp4, QString pageUrl, QString folder);
     ~downloader() override;
+
+    // Called on a worker thread just before the finished video gets its full
+    // path `target`, with the file that gets it; again when it got another name.
+    using PlacingHook = std::function<void(const QString &target, const QString &file)>;
+    void onPlacing(PlacingHook hook) { placingHook = std::move(hook); }
 
     // The thread children are started from, made on first use; it lives as
     // long as the application.
@@ -91,4 +97,5 @@ private:
     // a slow disk would otherwise stop the window for seconds.
     std::future<Placed> placement;
     std::future<void> startInFlight;
+    PlacingHook placingHook;
 };
