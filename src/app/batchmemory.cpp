@@ -25,6 +25,13 @@ void BatchMemory::begin()
     journal.writeNow();
 }
 
+void BatchMemory::end(const BatchJournal::Contents &contents)
+{
+    journal.write(contents);
+    // A long list's record is read again by the next batch, not kept meanwhile.
+    saved.reset();
+}
+
 bool BatchMemory::alreadySaved(const QString &folder, const QString &address)
 {
     if (!saved || saved->folder() != folder)

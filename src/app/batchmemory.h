@@ -24,7 +24,7 @@ public:
     void begin();
     void changed() { journal.changed(); }
     // The batch has ended; `contents` hold the addresses it failed.
-    void end(const BatchJournal::Contents &contents) { journal.write(contents); }
+    void end(const BatchJournal::Contents &contents);
     // The window goes while the batch runs.
     void close() { journal.writeNow(); }
 

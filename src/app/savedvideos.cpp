@@ -140,8 +140,12 @@ void SavedVideos::remember(const QString &address, const QString &target, const 
     entry->address = address;
     entry->name = name;
     const QByteArray line = formatLine(*entry);
-    std::lock_guard<std::mutex> guard(entriesMutex);
-    entries.insert(address, *entry);
+    {
+        std::lock_guard<std::mutex> guard(entriesMutex);
+        entries.insert(address, *entry);
+    }
+    // The window asks while a flush runs here.
+    std::lock_guard<std::mutex> guard(fileMutex);
     const int lockFd = state.lock(LockName, true);
     if (lockFd < 0)
         return;

@@ -57,5 +57,6 @@ private:
     StateFolder state;
     mutable std::mutex entriesMutex;
     QHash<QString, Entry> entries;
+    std::mutex fileMutex;
     qint64 recordSize = 0;
 };

@@ -99,12 +99,13 @@ StateFolder::Read StateFolder::read(const QString &name, qint64 limit, QByteArra
         // One byte more than the limit shows a file that grew meanwhile.
         contents->resize(qsizetype(info.st_size) + 1);
         qsizetype got = 0;
-        for (ssize_t n = 1; n > 0 && got < contents->size(); got += n) {
-            n = ::read(file, contents->data() + got, size_t(contents->size() - got));
+        while (got < contents->size()) {
+            const ssize_t n = ::read(file, contents->data() + got, size_t(contents->size() - got));
             if (n < 0 && errno == EINTR)
-                n = 0;
-            else if (n <= 0)
+                continue;
+            if (n <= 0)
                 break;
+            got += n;
         }
         contents->truncate(got);
         if (got <= limit)

@@ -180,12 +180,12 @@ void continueBatch(Batch &batch, const QStringList &list, const QString &out)
     }
     QCOMPARE(field, expected);
     QVERIFY2(extra <= 1, qPrintable(field.join(u';')));
-    QCOMPARE(batch.field("outputfile")->text(), out);
-    if (!expected.isEmpty())
-        QVERIFY2(batch.status().startsWith(restored + QString::number(expected.size())), qPrintable(batch.status()));
     QVERIFY(batch.controlsEnabled());
+    // A batch that ended by itself left nothing.
     if (expected.isEmpty())
         return;
+    QCOMPARE(batch.field("outputfile")->text(), out);
+    QVERIFY2(batch.status().startsWith(restored + QString::number(expected.size())), qPrintable(batch.status()));
     batch.button()->click();
     QTRY_VERIFY_WITH_TIMEOUT(batch.controlsEnabled(), Patience);
     QVERIFY2(batch.status().startsWith(allSaved), qPrintable(batch.status()));
