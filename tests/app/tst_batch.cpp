@@ -837,6 +837,13 @@ void TestBatch::listOutlivesWindow()
     }
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QStringLiteral("out/a.mp4")) && started("b") && started("c"), Patience);
     const QString child = QStringLiteral("/proc/") + QString::fromLatin1(readAll("started-b").trimmed());
+    // A second copy started meanwhile keeps a journal of its own: the
+    // running one's is not taken over.
+    {
+        const MainWindow second;
+        QCOMPARE(second.findChild<QLineEdit *>(QStringLiteral("url"))->text(), QString());
+        QCOMPARE(second.findChild<QLineEdit *>(QStringLiteral("statusbar"))->text(), QStringLiteral("Valmiina lataamaan!"));
+    }
     if (ending == 0) {
         batch.window.reset();
     } else {
