@@ -129,11 +129,21 @@ bool MainWindow::startNext()
         const QString before = ui->url->text();
         const int cursor = ui->url->cursorPosition();
         const int anchor = selectionAnchor(ui->url);
-        const BatchQueue::Taken taken = batch.take(before);
-        showQueue(taken.field);
-        keepSelection(anchor, cursor, before.size() - taken.dropped, taken.dropped);
-        if (memory.alreadySaved(ui->outputfile->text(), taken.address)) {
+        BatchQueue::Taken taken = batch.take(before);
+        qsizetype dropped = taken.dropped;
+        // Videos in the folder already are passed over without showing each
+        // take: a long list given again would stop the window for seconds.
+        bool passed = false;
+        while ((passed = memory.alreadySaved(ui->outputfile->text(), taken.address))) {
             batch.jobEnded(taken.ticket, false);
+            if (!batch.waiting())
+                break;
+            taken = batch.take(taken.field);
+            dropped += taken.dropped;
+        }
+        showQueue(taken.field);
+        keepSelection(anchor, cursor, qMax<qsizetype>(0, before.size() - dropped), dropped);
+        if (passed) {
             showCount(CountText::Done);
             continue;
         }

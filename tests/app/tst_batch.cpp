@@ -990,6 +990,21 @@ void TestBatch::listGivenAgain()
     QCOMPARE(savedFiles(), QStringList({"a.mp4", "b-renamed.mp4", "b.mp4", "c (2).mp4", "c.mp4", "t (2).mp4",
                                         "t (3).mp4", "t.mp4"}));
     QVERIFY(runs("a") == 2 && runs("b") == 2 && runs("t") == 3 && runs("c") == 1);
+
+    // A list longer than the field shows, given again with two new addresses:
+    // the runs of saved ones between them are passed over at once.
+    QStringList longList;
+    for (int i = 0; i < 150; ++i)
+        longList << QStringLiteral("now-ok-0-l%1").arg(i);
+    batch.start(longList.join(u';'), 5);
+    QTRY_COMPARE_WITH_TIMEOUT(batch.status(), allSaved, Patience);
+    longList.insert(70, QStringLiteral("now-ok-0-n1"));
+    longList << QStringLiteral("now-ok-0-n2");
+    batch.start(longList.join(u';'), 5);
+    QTRY_COMPARE_WITH_TIMEOUT(batch.status(), allSaved + QStringLiteral(" (150 oli jo kansiossa)"), Patience);
+    QCOMPARE(batch.field("url")->text(), QStringLiteral("now-ok-0-n2"));
+    QCOMPARE(savedFiles().size(), 160);
+    QVERIFY(runs("l0") == 1 && runs("l149") == 1 && runs("n1") == 1 && runs("n2") == 1);
 }
 
 // Both readers take only what the program wrote whole: a journal cut at any
