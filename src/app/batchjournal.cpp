@@ -164,9 +164,10 @@ struct BatchJournal::Writer
         if (mine <= written)
             return;
         written = mine;
-        if (folder->replace(name, format(contents)))
+        if (folder->replace(name, format(contents))) {
             empty = contents.addresses.isEmpty();
-        ++writeCount;
+            ++writeCount;
+        }
     }
 
     std::shared_ptr<StateFolder> folder;
@@ -207,28 +208,28 @@ BatchJournal::~BatchJournal() = default;
 // copy's; one that cannot be read is set aside and said once.
 void BatchJournal::takeOver(const StateFolder &state)
 {
-    for (const QString &name : state.names(JournalSuffix)) {
+    const QStringList journals = state.names(JournalSuffix);
+    for (const QString &name : journals) {
         if (adopt(state, name.chopped(JournalSuffix.size())))
             return;
     }
     // Lock files of copies that were killed before they wrote anything.
     for (const QString &name : state.names(LockSuffix)) {
-        const QString id = name.chopped(LockSuffix.size());
-        QByteArray ignored;
-        if (state.read(id + JournalSuffix, 0, &ignored) != StateFolder::Read::Missing)
+        if (journals.contains(name.chopped(LockSuffix.size()) + JournalSuffix))
             continue;
         if (const int lockFd = state.lock(name, false); lockFd >= 0) {
             state.remove(name);
             StateFolder::unlock(lockFd);
         }
     }
-    for (;;) {
-        const QString id = newId();
-        if (const int lockFd = state.lock(id + LockSuffix, false); lockFd >= 0) {
-            writer = std::make_unique<Writer>(folder, id, lockFd, false);
-            return;
-        }
+    const QString id = newId();
+    const int lockFd = state.lock(id + LockSuffix, false);
+    if (lockFd < 0) {
+        trouble = QStringLiteral("Kansioon %1 ei voi kirjoittaa: keskeneräistä erää ei voi säilyttää")
+                      .arg(state.filePath(QString()).chopped(1));
+        return;
     }
+    writer = std::make_unique<Writer>(folder, id, lockFd, false);
 }
 
 bool BatchJournal::adopt(const StateFolder &state, const QString &id)
