@@ -439,6 +439,8 @@ int main(int argc, char **argv)
     QTextStream out(stdout);
 
     QTemporaryDir work;
+    // The batch journal and the saved-videos record of the bench's own.
+    qputenv("XDG_STATE_HOME", QFile::encodeName(work.filePath(QStringLiteral("state"))));
     const QString catalogue = writeCatalogue(work, options);
     if (catalogue.isEmpty()) {
         out << "cannot write the catalogue in " << work.path() << Qt::endl;

@@ -96,6 +96,8 @@ BatchLoad runBatch(int seconds)
     QTemporaryDir work;
     if (!installFetcher(programs, seconds) || !QDir::setCurrent(work.path()))
         return {};
+    // The batch journal and the saved-videos record of the bench's own.
+    qputenv("XDG_STATE_HOME", QFile::encodeName(work.filePath(QStringLiteral("state"))));
     MainWindow window;
     auto *status = window.findChild<QLineEdit *>(QStringLiteral("statusbar"));
     window.findChild<QLineEdit *>(QStringLiteral("url"))->setText(QStringLiteral("a;b;c;d;e"));

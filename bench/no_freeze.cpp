@@ -73,6 +73,8 @@ int main(int argc, char **argv)
 
     QTemporaryDir work(QDir::homePath() + QStringLiteral("/.lumora-bench-XXXXXX"));
     QDir::setCurrent(work.path());
+    // The batch journal and the saved-videos record of the bench's own.
+    qputenv("XDG_STATE_HOME", QFile::encodeName(work.filePath(QStringLiteral("state"))));
     const QString folder = work.filePath(QStringLiteral("out"));
     QDir().mkpath(folder);
 

@@ -133,6 +133,25 @@ QString BatchQueue::withFailed(const QString &field) const
     return kept.join(u';');
 }
 
+QStringList BatchQueue::unsaved(const QString &field) const
+{
+    QMap<int, QString> taken = failedAddresses;
+    taken.insert(atWork);
+    QStringList list;
+    for (const QString &address : std::as_const(taken)) {
+        if (!address.isEmpty())
+            list << address;
+    }
+    // Once the last address is taken, the field holds it and no waiting one.
+    if (running && more) {
+        for (const QString &piece : field.split(u';') + behind) {
+            if (const QString address = piece.trimmed(); !address.isEmpty())
+                list << address;
+        }
+    }
+    return list;
+}
+
 QString addressesOnOneLine(const QString &text)
 {
     static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));

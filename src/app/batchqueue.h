@@ -71,6 +71,10 @@ public:
     // How many addresses retryField() puts back.
     int retried() const { return int(failedAddresses.size()); }
 
+    // Every address of the batch not saved yet, in the list's order: those
+    // at work or failed, then those waiting in the field and behind it.
+    QStringList unsaved(const QString &field) const;
+
 private:
     QString withFailed(const QString &field) const;
 

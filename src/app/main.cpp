@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/shutdownsignals.h"
 #include "app/toolkitfinnish.h"
 #include "external/buildconfig.h"
 #include "external/portaladdresses.h"
@@ -76,6 +77,7 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    ShutdownSignals::install();
     MainWindow window;
     window.show();
     return app.exec();

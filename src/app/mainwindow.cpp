@@ -48,10 +48,22 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->url, &QLineEdit::textChanged, this, &MainWindow::queueEdited);
     formfit::fitToFont(this, ui->centralWidget);
     new DesktopIntegration(this, ui->progressBar);
+    // What the last run left unsaved comes back; nothing starts by itself,
+    // so that a list that ended the program cannot end it again.
+    if (const BatchJournal::Contents &left = memory.left(); !left.addresses.isEmpty()) {
+        ui->url->setText(left.addresses.join(u';'));
+        ui->outputfile->setText(left.folder);
+        ui->checkBox->setChecked(left.repair);
+    }
+    if (const QString said = memory.startText(); !said.isEmpty())
+        ui->statusbar->setText(said);
 }
 
 MainWindow::~MainWindow()
 {
+    // The jobs' addresses stay unsaved when their children are ended.
+    if (batch.active())
+        memory.close();
     // Jobs have no parent; deleting those still running ends their children.
     for (downloader *job : jobs)
         delete job;
@@ -98,6 +110,7 @@ void MainWindow::startJobs(bool single)
     ui->pushButton->setEnabled(false);
     if (!batch.active()) {
         batch.begin(ui->url->text());
+        memory.begin();
         reasons.clear();
         batchWarnings.clear();
         emit batchEvents.started();
@@ -123,9 +136,24 @@ bool MainWindow::startNext()
         const QString before = ui->url->text();
         const int cursor = ui->url->cursorPosition();
         const int anchor = selectionAnchor(ui->url);
-        const BatchQueue::Taken taken = batch.take(before);
+        BatchQueue::Taken taken = batch.take(before);
+        qsizetype dropped = taken.dropped;
+        // Videos in the folder already are passed over without showing each
+        // take: a long list given again would stop the window for seconds.
+        bool passed = false;
+        while ((passed = memory.alreadySaved(ui->outputfile->text(), taken.address))) {
+            batch.jobEnded(taken.ticket, false);
+            if (!batch.waiting())
+                break;
+            taken = batch.take(taken.field);
+            dropped += taken.dropped;
+        }
         showQueue(taken.field);
-        keepSelection(anchor, cursor, before.size() - taken.dropped, taken.dropped);
+        keepSelection(anchor, cursor, qMax<qsizetype>(0, before.size() - dropped), dropped);
+        if (passed) {
+            showCount(CountText::Done);
+            continue;
+        }
         // An empty piece is passed over.
         if (!taken.address.isEmpty()) {
             startJob(int(freeSlot - std::begin(slotBusy)), taken);
@@ -168,6 +196,7 @@ void MainWindow::startJob(int slot, const BatchQueue::Taken &taken)
     slotBusy[slot] = 1;
     slotTicket[slot] = taken.ticket;
     connect(jobs[slot], &downloader::valueChanged, this, &MainWindow::valueChanged);
+    jobs[slot]->onPlacing(memory.recorder(taken.address));
 }
 
 void MainWindow::valueChanged(int ID, int percent1, int percent2, int err, QString errmsg)
@@ -260,6 +289,7 @@ void MainWindow::queueEdited()
     if (!batch.active())
         return;
     batch.fieldEdited(ui->url->text());
+    memory.changed();
     showCount(countText);
     updateProgress();
 }
@@ -273,7 +303,10 @@ QString MainWindow::endJob(int ID, bool failed)
     jobs[ID] = nullptr;
     slotBusy[ID] = 0;
     slotDone[ID] = 0;
-    return batch.jobEnded(slotTicket[ID], failed);
+    const QString address = batch.jobEnded(slotTicket[ID], failed);
+    if (!failed)
+        memory.changed();
+    return address;
 }
 
 void MainWindow::endBatch()
@@ -288,6 +321,7 @@ void MainWindow::endBatch()
         all << reasons.list();
     showReasons(all.join(u'\n'));
     // The failed addresses wait in the field for one more press.
+    memory.end(*unsaved());
     const QString retry = batch.retryField(ui->url->text());
     batch.reset();
     showQueue(batch.show(retry));
@@ -305,14 +339,21 @@ QString MainWindow::endText() const
                                    .arg(warned)
                                    .arg(warned == 1 ? QStringLiteral("varoitus") : QStringLiteral("varoitusta"));
     if (batch.failed() == 0)
-        return QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!") + warnings;
+        return QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!") + memory.endNote() + warnings;
     QString text = QStringLiteral("Valmis: %1/%2 tallennettu, %3 epäonnistui")
                        .arg(batch.done() - batch.failed())
                        .arg(batch.total())
                        .arg(batch.failed());
     if (batch.retried() > 0)
         text += QStringLiteral(" – %1 palautettu kenttään").arg(batch.retried());
-    return text + warnings + QStringLiteral(". ") + reasons.summary();
+    return text + memory.endNote() + warnings + QStringLiteral(". ") + reasons.summary();
+}
+
+std::optional<BatchJournal::Contents> MainWindow::unsaved() const
+{
+    if (!batch.active())
+        return std::nullopt;
+    return BatchJournal::Contents{ui->outputfile->text(), ui->checkBox->isChecked(), batch.unsaved(ui->url->text())};
 }
 
 void MainWindow::updateProgress()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/batchmemory.h"
 #include "app/batchqueue.h"
 #include "app/batchsignals.h"
 #include "app/failurereasons.h"
@@ -55,6 +56,7 @@ private:
     void queueEdited();
     void endBatch();
     QString endText() const;
+    std::optional<BatchJournal::Contents> unsaved() const;
 
     BatchQueue batch;
     BatchSignals batchEvents;
@@ -70,4 +72,5 @@ private:
     QString batchThreads;
     CountText countText = CountText::None;
     bool writingField = false;
+    BatchMemory memory{[this] { return unsaved(); }};
 };

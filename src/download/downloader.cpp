@@ -241,7 +241,7 @@ void downloader::endConverting()
 
 void downloader::startPlacing()
 {
-    finish->startPlacing(this, [this] { pollProcess(); });
+    finish->startPlacing(this, [this] { pollProcess(); }, placingHook);
 }
 
 void downloader::endPlacing()

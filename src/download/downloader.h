@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QString>
 
+#include <functional>
 #include <future>
 #include <memory>
 
@@ -36,6 +37,11 @@ public:
 
     downloader(int ID, int fixMp4, QString pageUrl, QString folder);
     ~downloader() override;
+
+    // Called on a worker thread just before the finished video gets its full
+    // path `target`, with the file that gets it; again when it got another name.
+    using PlacingHook = FinishStep::PlacingHook;
+    void onPlacing(PlacingHook hook) { placingHook = std::move(hook); }
 
     // The thread children are started from, made on first use; it lives as
     // long as the application.
@@ -83,4 +89,5 @@ private:
     bool ended = false;
     bool awaitingChild = true; // until the child asked for is started
     std::future<void> startInFlight;
+    PlacingHook placingHook;
 };

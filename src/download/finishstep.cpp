@@ -84,11 +84,12 @@ QString FinishStep::endConverting(const End &ended)
 // Runs on a worker thread at the window's own priority: the window joins
 // this thread when it takes the result, so a lower one would make it wait.
 // It gets copies of what it needs, none of the job's own fields.
-void FinishStep::startPlacing(QObject *context, const std::function<void()> &placed)
+void FinishStep::startPlacing(QObject *context, const std::function<void()> &placed, const PlacingHook &hook)
 {
     const Move move{convert ? converted() : fetched(), fetched(), finishing::diskName(text.baseName), target,
                     {finishing::fetchedName(text.baseName), finishing::convertedName(text.baseName),
-                     QLatin1String(FetchRecord::Name)}};
+                     QLatin1String(FetchRecord::Name)},
+                    hook};
     placement = std::async(std::launch::async, [this, context, placed, move] {
         Placed result = place(move);
         // The result is ready only once this returns, which the callback waits for.
@@ -108,9 +109,13 @@ FinishStep::Placed FinishStep::place(const Move &move) const
 {
     Placed placed{convert ? QString() : finishing::fetchedFailure(move.source), QString(), move.target};
     if (placed.error.isEmpty()) {
+        if (move.hook)
+            move.hook(move.target, move.source);
         Placement mover(staging.descriptor(), staging.outputDescriptor(), move.stem);
         placed.error = mover.place(QFileInfo(move.source).fileName(), &placed.target);
         placed.warning = mover.warning();
+        if (move.hook && placed.error.isEmpty() && placed.target != move.target)
+            move.hook(placed.target, placed.target);
         if (!placed.error.isEmpty())
             placed.error += finishing::keptFile(move.fetched);
     }

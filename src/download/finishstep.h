@@ -40,9 +40,12 @@ public:
     // After the converter: why its file is not the whole video, or empty.
     QString endConverting(const End &ended);
 
+    // Called on the placing thread just before the finished video gets its
+    // full path `target`, with the file that gets it; again when it got another name.
+    using PlacingHook = std::function<void(const QString &target, const QString &file)>;
     // Starts the placing; `placed` is called from `context`'s event loop once
     // the result is ready.
-    void startPlacing(QObject *context, const std::function<void()> &placed);
+    void startPlacing(QObject *context, const std::function<void()> &placed, const PlacingHook &hook);
     bool placingStarted() const { return placement.valid(); }
     bool placing() const;
     // Once placed: the failure, or a warning about a saved video, or nothing.
@@ -67,6 +70,7 @@ private:
         QString stem;
         QString target;
         QStringList ownNames; // what goes once the video is in place
+        PlacingHook hook;
     };
     Placed place(const Move &move) const;
     QString fetched() const;

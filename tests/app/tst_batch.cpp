@@ -1,12 +1,16 @@
 #include "app/batchprogress.h"
+#include "app/batchjournal.h"
 #include "app/batchqueue.h"
 #include "app/desktopintegration.h"
 #include "app/failurereasons.h"
 #include "app/mainwindow.h"
+#include "app/savedvideos.h"
+#include "app/statefolder.h"
 #include "download/stagingfolder.h"
 #include "external/buildconfig.h"
 #include "external/externalprograms.h"
 #include "fakeprograms.h"
+#include "isolatedstate.h"
 #include "longticks.h"
 #include "mountedfilesystem.h"
 
@@ -20,14 +24,20 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <algorithm>
 #include <memory>
+
+#include <csignal>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -38,7 +48,8 @@ constexpr int Patience = 30000;
 // fails at once. "flaky" fails with an error text and "dies" is killed, both
 // on the first try only. Scripted, so that the test decides when and how each
 // job ends. It runs in the job's staging folder, where a file left by an
-// earlier try is resumed; the test's signals live in $WORK.
+// earlier try is resumed; the test's signals live in $WORK. "slow" takes a
+// while where $SLOW is set.
 const QByteArray fakeFetcher = R"(
 IFS=- read -r when result pct id <<<"${@: -1}"
 echo $$ >> "$WORK/started-$id"
@@ -46,6 +57,7 @@ echo $$ >> "$WORK/started-$id"
 printf 'Saving to %s.flv\n' "$id" >&2
 printf 'video %s' "$id" > "$id.flv"
 printf '10.000 kB / 1.00 sec (%s.0%%)\r' "$pct" >&2
+[ "$when" = slow ] && [ -n "$SLOW" ] && sleep 0.6
 # Bounded, so that a fake left behind by a failed test ends by itself.
 for ((i = 0; i < 5000; ++i)); do [ "$when" = wait ] && [ ! -e "$WORK/release-$id" ] || break; sleep 0.02; done
 if [ "$result" = flaky ] || [ "$result" = dies ] && [ ! -e "$WORK/tried-$id" ]; then
@@ -75,6 +87,13 @@ public:
     {
         window.reset();
         QDir::setCurrent(QDir::tempPath());
+    }
+
+    // A new window, as at the program's next start.
+    void renew()
+    {
+        window.reset();
+        window = std::make_unique<MainWindow>();
     }
 
     void start(const QString &addresses, int threads)
@@ -129,6 +148,64 @@ QStringList savedFiles()
 }
 
 const QString allSaved = QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!");
+const QString restored = QStringLiteral("Edellinen erä jäi kesken: ");
+const QString setAside = QStringLiteral("Edellisen erän luetteloa ei voitu lukea: se on siirretty nimelle ");
+
+QString journalFolder()
+{
+    return isolatedstate::folder() + u'/' + QLatin1String(StateFolder::ProgramFolder);
+}
+
+// The program's batch run in a process of its own, in the test's folder.
+void runApart(QProcess &program, const QStringList &addresses, const QString &folder, int threads)
+{
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.start(QStringLiteral(LUMORA_BATCHRUN),
+                  {addresses.join(u';'), folder, QString::number(threads), QStringLiteral("copy")});
+}
+
+bool saidStarted(QProcess &program)
+{
+    return program.canReadLine() && program.readLine().trimmed() == "started";
+}
+
+// A new window holds the addresses of `list` whose video is not in `out`, in
+// order, and at most one more whose video was being placed, with the batch's
+// folder. Nothing starts by itself; one press saves each video exactly once.
+void continueBatch(Batch &batch, const QStringList &list, const QString &out)
+{
+    batch.renew();
+    const QStringList field = batch.field("url")->text().split(u';', Qt::SkipEmptyParts);
+    QStringList expected;
+    int extra = 0;
+    for (const QString &address : list) {
+        const bool saved = QFile::exists(out + u'/' + address.section(u'-', 3) + QStringLiteral(".mp4"));
+        if (!saved || field.contains(address))
+            expected << address;
+        extra += saved && field.contains(address);
+    }
+    QCOMPARE(field, expected);
+    QVERIFY2(extra <= 1, qPrintable(field.join(u';')));
+    QVERIFY(batch.controlsEnabled());
+    // A batch that ended by itself left nothing.
+    if (expected.isEmpty())
+        return;
+    QCOMPARE(batch.field("outputfile")->text(), out);
+    QVERIFY2(batch.status().startsWith(restored + QString::number(expected.size())), qPrintable(batch.status()));
+    batch.button()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(batch.controlsEnabled(), Patience);
+    QVERIFY2(batch.status().startsWith(allSaved), qPrintable(batch.status()));
+    QStringList whole;
+    for (const QString &address : list)
+        whole << address.section(u'-', 3) + QStringLiteral(".mp4");
+    whole.sort();
+    QCOMPARE(QDir(out).entryList(QDir::Files, QDir::Name), whole);
+    for (const QString &name : whole) {
+        QFile video(out + u'/' + name);
+        QVERIFY(video.open(QIODevice::ReadOnly));
+        QCOMPARE(video.readAll(), QByteArray("video ") + QFileInfo(name).baseName().toUtf8());
+    }
+}
 
 // A session bus of the test's own, so that nothing reaches the desktop of
 // whoever runs the tests.
@@ -187,6 +264,7 @@ class TestBatch : public QObject
 
 private slots:
     void initTestCase();
+    void init();
     void counting_data();
     void counting();
     void queue();
@@ -213,6 +291,14 @@ private slots:
     void windowEndsJobs();
     void desktop_data();
     void desktop();
+    void listOutlivesWindow_data();
+    void listOutlivesWindow();
+    void listOutlivesKills();
+    void brokenJournals_data();
+    void brokenJournals();
+    void listGivenAgain();
+    void recordFormats();
+    void journalWriteOrder();
 
 private:
     PrivateBus bus;
@@ -221,6 +307,11 @@ private:
 void TestBatch::initTestCase()
 {
     QVERIFY2(!bus.address.isEmpty(), qPrintable(bus.daemon.errorString()));
+}
+
+void TestBatch::init()
+{
+    isolatedstate::clear();
 }
 
 // The batch's counting without a window. Steps: "take" the front address,
@@ -347,17 +438,17 @@ void TestBatch::queueEditedMidBatch()
     QVERIFY(batch.controlsEnabled());
     QVERIFY(!started("c") && !started("e"));
 
-    // The next batch counts afresh, and its d does not replace the first one's.
-    batch.start(QStringLiteral("wait-ok-0-d;wait-ok-0-e"), 1);
+    // The next batch counts afresh, and its d, in the folder already, is not fetched again.
+    batch.start(QStringLiteral("wait-ok-0-e;wait-ok-0-d;wait-ok-0-f"), 1);
+    QCOMPARE(batch.status(), QStringLiteral("Ladataan tiedostoja..1/3"));
+    batch.field("url")->setText(QStringLiteral("wait-ok-0-d"));
     QCOMPARE(batch.status(), QStringLiteral("Ladataan tiedostoja..1/2"));
-    batch.field("url")->setText(QString());
-    QCOMPARE(batch.status(), QStringLiteral("Ladataan tiedostoja..1/1"));
-    QTRY_COMPARE_WITH_TIMEOUT(batch.status(), allSaved, Patience);
+    release(QStringLiteral("e"));
+    QTRY_COMPARE_WITH_TIMEOUT(batch.status(), allSaved + QStringLiteral(" (1 oli jo kansiossa)"), Patience);
     QCOMPARE(batch.bar(), 100);
     QVERIFY(batch.controlsEnabled());
-    QCOMPARE(QDir(QStringLiteral("out")).entryList(QDir::Files),
-             QStringList({"a.mp4", "b.mp4", "d (2).mp4", "d.mp4"}));
-    QVERIFY(!started("e"));
+    QCOMPARE(savedFiles(), QStringList({"a.mp4", "b.mp4", "d.mp4", "e.mp4"}));
+    QVERIFY(runs("d") == 1 && !started("f"));
 }
 
 // A list longer than the field shows: the field holds its front, the rest
@@ -922,6 +1013,271 @@ void TestBatch::desktop()
         rising.removeOne(0.95);
     QCOMPARE(shown, onBus ? rising : QList<double>());
     QCOMPARE(recorder.launcher.size(), onBus ? shown.size() + 1 : 0);
+}
+
+// The window closed mid-batch, and the program ended by SIGTERM or by SIGHUP
+// (a logout): a has been saved, b and c are at work, d to f wait.
+void TestBatch::listOutlivesWindow_data()
+{
+    QTest::addColumn<int>("ending");
+    QTest::newRow("window closed") << 0;
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+}
+
+void TestBatch::listOutlivesWindow()
+{
+    QFETCH(int, ending);
+    const QStringList list{"now-ok-0-a", "wait-ok-0-b", "wait-ok-0-c", "now-ok-0-d", "now-ok-0-e", "now-ok-0-f"};
+    Batch batch;
+    QProcess program;
+    if (ending == 0) {
+        batch.start(list.join(u';'), 2);
+    } else {
+        runApart(program, list, QStringLiteral("out"), 2);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QStringLiteral("out/a.mp4")) && started("b") && started("c"), Patience);
+    const QString child = QStringLiteral("/proc/") + QString::fromLatin1(readAll("started-b").trimmed());
+    // A second copy started meanwhile keeps a journal of its own: the
+    // running one's is not taken over.
+    {
+        const MainWindow second;
+        QCOMPARE(second.findChild<QLineEdit *>(QStringLiteral("url"))->text(), QString());
+        QCOMPARE(second.findChild<QLineEdit *>(QStringLiteral("statusbar"))->text(), QStringLiteral("Valmiina lataamaan!"));
+    }
+    if (ending == 0) {
+        batch.window.reset();
+    } else {
+        QCOMPARE(::kill(pid_t(program.processId()), ending), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, Patience);
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    }
+    // Its children are stopped, their partial files kept.
+    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(child), Patience);
+    QVERIFY(QFile::exists(QStringLiteral("out/.lumora-partial/%1/b.flv").arg(StagingFolder::key("wait-ok-0-b"))));
+    release(QStringLiteral("b"));
+    release(QStringLiteral("c"));
+    continueBatch(batch, list, QStringLiteral("out"));
+    QCOMPARE(runs("a"), 1);
+    QVERIFY(QFile::exists(QStringLiteral("resumed-b")));
+}
+
+// The program killed at 20 random moments of a batch of six, each fetch
+// taking longer than the journal waits before it writes. Five batches run
+// side by side, each with its own folder and state folder.
+void TestBatch::listOutlivesKills()
+{
+    Batch batch;
+    qputenv("SLOW", "1");
+    const auto restore = qScopeGuard([] {
+        qunsetenv("SLOW");
+        qputenv("XDG_STATE_HOME", QFile::encodeName(isolatedstate::folder()));
+    });
+    const QStringList list{"slow-ok-0-v1", "slow-ok-0-v2", "slow-ok-0-v3",
+                           "slow-ok-0-v4", "slow-ok-0-v5", "slow-ok-0-v6"};
+    constexpr int Rounds = 20;
+    constexpr int AtOnce = 5;
+    for (int first = 0; first < Rounds; first += AtOnce) {
+        QProcess programs[AtOnce];
+        for (int i = 0; i < AtOnce; ++i) {
+            const QString round = QString::number(first + i);
+            QDir().mkpath(QStringLiteral("state-") + round);
+            qputenv("XDG_STATE_HOME", QFile::encodeName(batch.work.filePath(QStringLiteral("state-") + round)));
+            runApart(programs[i], list, batch.work.filePath(QStringLiteral("out-") + round), 1);
+            // The kill comes at a random moment of the batch, which takes about 4 s.
+            const int moment = int(QRandomGenerator::global()->bounded(4000));
+            QObject::connect(&programs[i], &QProcess::readyReadStandardOutput, &programs[i], [&program = programs[i], moment] {
+                if (saidStarted(program))
+                    QTimer::singleShot(moment, &program, [&program] { ::kill(pid_t(program.processId()), SIGKILL); });
+            });
+            QDir().mkpath(QStringLiteral("out-") + round);
+        }
+        for (QProcess &program : programs)
+            QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, Patience);
+        for (int i = 0; i < AtOnce; ++i) {
+            const QString round = QString::number(first + i);
+            qputenv("XDG_STATE_HOME", QFile::encodeName(batch.work.filePath(QStringLiteral("state-") + round)));
+            qunsetenv("SLOW");
+            continueBatch(batch, list, batch.work.filePath(QStringLiteral("out-") + round));
+            if (QTest::currentTestFailed())
+                qWarning("round %s", qPrintable(round));
+            QVERIFY(!QTest::currentTestFailed());
+            qputenv("SLOW", "1");
+        }
+    }
+}
+
+// A journal that cannot be read is set aside and said once; the program
+// starts and downloads normally, and a link's target is left as it was.
+void TestBatch::brokenJournals_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::newRow("cut in the middle") << "cut";
+    QTest::newRow("garbage") << "garbage";
+    QTest::newRow("100 MiB") << "large";
+    QTest::newRow("a link to another file") << "link";
+    QTest::newRow("another user's file") << "foreign";
+}
+
+void TestBatch::brokenJournals()
+{
+    QFETCH(QString, damage);
+    Batch batch;
+    batch.window.reset();
+    const QByteArray journal = BatchJournal::format({QStringLiteral("out"), false, {"now-ok-0-x", "now-ok-0-y"}});
+    const QString name = journalFolder() + QStringLiteral("/1234abcd.journal");
+    const QString elsewhere = batch.work.filePath(QStringLiteral("elsewhere.journal"));
+    QFile file(damage == QLatin1String("link") ? elsewhere : name);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(damage == QLatin1String("cut")       ? journal.left(journal.size() / 2)
+               : damage == QLatin1String("garbage") ? QByteArray("\x7f""ELF\x01garbage\n\0\n", 16)
+                                                    : journal);
+    if (damage == QLatin1String("large"))
+        QVERIFY(file.resize(100 * 1024 * 1024));
+    file.close();
+    if (damage == QLatin1String("link"))
+        QVERIFY(QFile::link(elsewhere, name));
+    if (damage == QLatin1String("foreign")) {
+        if (::geteuid() != 0)
+            QSKIP("only root can give a file to another user");
+        const passwd *nobody = ::getpwnam("nobody");
+        QVERIFY(nobody && ::chown(QFile::encodeName(name).constData(), nobody->pw_uid, nobody->pw_gid) == 0);
+    }
+    batch.renew();
+    QVERIFY2(batch.status().startsWith(setAside + name + QStringLiteral(".unreadable-")), qPrintable(batch.status()));
+    QVERIFY(QFileInfo::exists(batch.status().mid(setAside.size())));
+    QVERIFY(!QFileInfo(name).exists() && !QFileInfo(name).isSymLink());
+    QCOMPARE(batch.field("url")->text(), QString());
+    if (damage == QLatin1String("link")) {
+        QFile target(elsewhere);
+        QVERIFY(target.open(QIODevice::ReadOnly));
+        QCOMPARE(target.readAll(), journal);
+    }
+    batch.field("outputfile")->setText(QStringLiteral("out"));
+    batch.window->findChild<QCheckBox *>()->setChecked(false);
+    batch.start(QStringLiteral("now-ok-0-a"), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(batch.status(), allSaved, Patience);
+    batch.renew();
+    QCOMPARE(batch.status(), QStringLiteral("Valmiina lataamaan!"));
+}
+
+// A list given again fetches only what is not in the folder as it was saved:
+// episodes of one title are different addresses, a file deleted, renamed or
+// changed is saved again, and a file the program did not save counts for nothing.
+void TestBatch::listGivenAgain()
+{
+    Batch batch;
+    const QString first = QStringLiteral("now-ok-0-a;now-ok-0-b;now-ok-1-t;now-ok-2-t");
+    batch.start(first, 2);
+    QTRY_COMPARE_WITH_TIMEOUT(batch.status(), allSaved, Patience);
+    QCOMPARE(savedFiles(), QStringList({"a.mp4", "b.mp4", "t (2).mp4", "t.mp4"}));
+    // Someone else's c.mp4, of the very size the program's would have.
+    QFile foreign(QStringLiteral("out/c.mp4"));
+    QVERIFY(foreign.open(QIODevice::WriteOnly) && foreign.write("video c") == 7);
+    foreign.close();
+
+    batch.start(first + QStringLiteral(";now-ok-0-c"), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(batch.status(), allSaved + QStringLiteral(" (4 oli jo kansiossa)"), Patience);
+    QCOMPARE(savedFiles(), QStringList({"a.mp4", "b.mp4", "c (2).mp4", "c.mp4", "t (2).mp4", "t.mp4"}));
+    QVERIFY(runs("a") == 1 && runs("b") == 1 && runs("t") == 2 && runs("c") == 1);
+
+    QVERIFY(QFile::remove(QStringLiteral("out/a.mp4")));
+    QVERIFY(QFile::rename(QStringLiteral("out/b.mp4"), QStringLiteral("out/b-renamed.mp4")));
+    QFile changed(QStringLiteral("out/t.mp4"));
+    QVERIFY(changed.open(QIODevice::Append) && changed.write("!") == 1);
+    changed.close();
+    batch.start(first + QStringLiteral(";now-ok-0-c"), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(batch.status(), allSaved + QStringLiteral(" (2 oli jo kansiossa)"), Patience);
+    QCOMPARE(savedFiles(), QStringList({"a.mp4", "b-renamed.mp4", "b.mp4", "c (2).mp4", "c.mp4", "t (2).mp4",
+                                        "t (3).mp4", "t.mp4"}));
+    QVERIFY(runs("a") == 2 && runs("b") == 2 && runs("t") == 3 && runs("c") == 1);
+
+    // A list longer than the field shows, given again with two new addresses:
+    // the runs of saved ones between them are passed over at once.
+    QStringList longList;
+    for (int i = 0; i < 150; ++i)
+        longList << QStringLiteral("now-ok-0-l%1").arg(i);
+    batch.start(longList.join(u';'), 5);
+    QTRY_COMPARE_WITH_TIMEOUT(batch.status(), allSaved, Patience);
+    longList.insert(70, QStringLiteral("now-ok-0-n1"));
+    longList << QStringLiteral("now-ok-0-n2");
+    batch.start(longList.join(u';'), 5);
+    QTRY_COMPARE_WITH_TIMEOUT(batch.status(), allSaved + QStringLiteral(" (150 oli jo kansiossa)"), Patience);
+    QCOMPARE(batch.field("url")->text(), QStringLiteral("now-ok-0-n2"));
+    QCOMPARE(savedFiles().size(), 160);
+    QVERIFY(runs("l0") == 1 && runs("l149") == 1 && runs("n1") == 1 && runs("n2") == 1);
+}
+
+// Both readers take only what the program wrote whole: a journal cut at any
+// byte or changed in any byte is refused; a record line cut or changed is
+// skipped, the rest kept, the newest line of an address wins.
+void TestBatch::recordFormats()
+{
+    const BatchJournal::Contents contents{QStringLiteral("/home/ä ö/a\nb%20"), false,
+                                          {"https://portal/video/1", "ä ö%", "x\ty"}};
+    const QByteArray journal = BatchJournal::format(contents);
+    const std::optional<BatchJournal::Contents> back = BatchJournal::parse(journal);
+    QVERIFY(back && back->folder == contents.folder && !back->repair && back->addresses == contents.addresses);
+    for (qsizetype at = 0; at < journal.size(); ++at) {
+        QByteArray changed = journal;
+        changed[at] = char(changed[at] ^ 0x01);
+        QVERIFY2(!BatchJournal::parse(journal.left(at)) && !BatchJournal::parse(changed), qPrintable(QString::number(at)));
+    }
+
+    const SavedVideos::Entry old{QStringLiteral("https://portal/video/1"), QStringLiteral("Uutiset.mp4"), 10, 1};
+    const SavedVideos::Entry newer{old.address, QStringLiteral("Uutiset (2).mp4"), 20, 2};
+    const SavedVideos::Entry other{QStringLiteral("https://portal/video/2"), QStringLiteral("Sää ja ilmasto.mp4"), 30, 3};
+    QByteArray tampered = SavedVideos::formatLine(other);
+    tampered.replace(" 30 ", " 31 ");
+    const QByteArray record = SavedVideos::formatLine(old) + '\n' + tampered + '\n' + SavedVideos::formatLine(newer)
+                              + "\ngarbage\n" + SavedVideos::formatLine(other).chopped(1);
+    const QHash<QString, SavedVideos::Entry> entries = SavedVideos::parse(record);
+    QCOMPARE(entries.size(), 1);
+    QCOMPARE(entries.value(old.address).name, newer.name);
+    QCOMPARE(entries.value(old.address).size, 20);
+    QVERIFY(!SavedVideos::parseLine(SavedVideos::formatLine({old.address, QStringLiteral("../x.mp4"), 1, 1})));
+}
+
+// Each journal is written to a new file, flushed, renamed over the old one,
+// and then its folder is flushed.
+void TestBatch::journalWriteOrder()
+{
+    Batch batch;
+    QProcess strace;
+    strace.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    strace.start(QStringLiteral("strace"),
+                 {"-f", "-y", "-qq", "-o", "trace", "-e", "trace=openat,write,fsync,fdatasync,rename,renameat,renameat2",
+                  LUMORA_BATCHRUN, "now-ok-0-a;now-fail-0-b;now-ok-0-c", "out", "1", "copy"});
+    QVERIFY2(strace.waitForFinished(Patience) && strace.exitCode() == 0, "strace not installed?");
+    QCOMPARE(savedFiles(), QStringList({"a.mp4", "c.mp4"}));
+    QFile trace(QStringLiteral("trace"));
+    QVERIFY(trace.open(QIODevice::ReadOnly));
+    // Per thread, the steps on journal files and the state folder, in order.
+    static const QRegularExpression step(QStringLiteral(R"(^(\d+) +(\w+)\((?:\d+<([^>]*)>)?)"));
+    QHash<QString, QString> steps;
+    const QString folder = journalFolder();
+    for (const QByteArray &line : trace.readAll().split('\n')) {
+        const QRegularExpressionMatch match = step.match(QString::fromUtf8(line));
+        const QString call = match.captured(2);
+        const QString path = match.captured(3);
+        QString &thread = steps[match.captured(1)];
+        if (call.startsWith(QLatin1String("rename")) && line.contains(".journal.new\""))
+            thread += QStringLiteral("rename,");
+        else if ((call == QLatin1String("write") || call == QLatin1String("fsync")) && path.endsWith(QLatin1String(".journal.new")))
+            thread += call + QStringLiteral(" new,");
+        else if (call == QLatin1String("fsync") && path == folder)
+            thread += QStringLiteral("fsync folder,");
+    }
+    // The record of saved videos flushes the folder too when it makes its file.
+    static const QRegularExpression wholeWrites(
+        QStringLiteral("^(fsync folder,)*((write new,)+fsync new,rename,fsync folder,(fsync folder,)*)*$"));
+    int renames = 0;
+    for (const QString &thread : std::as_const(steps)) {
+        QVERIFY2(wholeWrites.match(thread).hasMatch(), qPrintable(thread));
+        renames += int(thread.count(QStringLiteral("rename,")));
+    }
+    // At the start, after a, and at the end with the failed b.
+    QVERIFY2(renames >= 2, qPrintable(QString::number(renames)));
 }
 
 QTEST_MAIN(TestBatch)
