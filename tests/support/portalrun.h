@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -33,4 +34,22 @@ private:
 
     QTemporaryDir folder;
     QString buildDir;
+};
+
+// A suite against the demo portal: the portal runs from before the first case
+// to after the last, with `work` as the working directory.
+class PortalSuite : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit PortalSuite(const QString &catalogue = QString()) : portal(catalogue) {}
+
+protected:
+    PortalRun portal;
+    QTemporaryDir work;
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
 };

@@ -15,7 +15,8 @@ class QPushButton;
 class WindowDriver
 {
 public:
-    WindowDriver();
+    // Shown on screen unless `onScreen` is false, as for a window that is not seen.
+    explicit WindowDriver(bool onScreen = true);
 
     QLineEdit *line(const char *name) const;
     QPushButton *button(const char *name) const;
@@ -28,6 +29,11 @@ public:
     // Fills in the batch and presses "Tallenna".
     void startBatch(const QString &addresses, const QString &folder, int threads,
                     bool repairMp4 = true);
+
+    // Pastes the list into the emptied address field, as the user's Ctrl+V does.
+    void paste(const QString &list);
+    // Waits for the batch's end; false when it did not come.
+    bool waitForEnd(int timeout);
 
     // Types the word and presses "Aloita haku"; the newest search dialog.
     QDialog *search(const QString &word);

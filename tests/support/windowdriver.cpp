@@ -1,6 +1,9 @@
 #include "windowdriver.h"
 
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QTest>
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -15,12 +18,13 @@ const QString searchInProgress = QStringLiteral("Haku käynnissä..");
 
 } // namespace
 
-WindowDriver::WindowDriver()
+WindowDriver::WindowDriver(bool onScreen)
 {
     // A status text is soon replaced by the next one; the history keeps them.
     QObject::connect(line("statusbar"), &QLineEdit::textChanged,
                      [this](const QString &text) { shown << text; });
-    window.show();
+    if (onScreen)
+        window.show();
 }
 
 QLineEdit *WindowDriver::line(const char *name) const
@@ -57,6 +61,18 @@ void WindowDriver::startBatch(const QString &addresses, const QString &folder, i
     auto *threadCount = window.findChild<QComboBox *>(QStringLiteral("threadcount"));
     threadCount->setCurrentIndex(threadCount->findText(QString::number(threads)));
     button("pushButton")->click();
+}
+
+void WindowDriver::paste(const QString &list)
+{
+    QGuiApplication::clipboard()->setText(list);
+    line("url")->clear();
+    line("url")->paste();
+}
+
+bool WindowDriver::waitForEnd(int timeout)
+{
+    return QTest::qWaitFor([this] { return controlsEnabled(); }, timeout);
 }
 
 QDialog *WindowDriver::search(const QString &word)
