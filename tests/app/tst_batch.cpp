@@ -6,14 +6,13 @@
 #include "external/externalprograms.h"
 #include "fakeprograms.h"
 #include "longticks.h"
+#include "windowdriver.h"
 
 #include <QCheckBox>
-#include <QClipboard>
 #include <QComboBox>
 #include <QDBusConnection>
 #include <QDir>
 #include <QFile>
-#include <QGuiApplication>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QProcess>
@@ -29,71 +28,28 @@ namespace {
 
 constexpr int Patience = 30000;
 
-// Each address tells the fake fetcher what to do: "wait-ok-40-b" saves b.flv,
-// shows 40 %, waits until the test releases b, then ends well; "now-fail-0-c"
-// fails at once. "flaky" fails with an error text and "dies" is killed, both
-// on the first try only. Scripted, so that the test decides when and how each
-// job ends. It runs in the job's staging folder, where a file left by an
-// earlier try is resumed; the test's signals live in $WORK.
-const QByteArray fakeFetcher = R"(
-IFS=- read -r when result pct id <<<"${@: -1}"
-echo $$ >> "$WORK/started-$id"
-[ -e "$id.flv" ] && echo >> "$WORK/resumed-$id"
-printf 'Saving to %s.flv\n' "$id" >&2
-printf 'video %s' "$id" > "$id.flv"
-printf '10.000 kB / 1.00 sec (%s.0%%)\r' "$pct" >&2
-# Bounded, so that a fake left behind by a failed test ends by itself.
-for ((i = 0; i < 5000; ++i)); do [ "$when" = wait ] && [ ! -e "$WORK/release-$id" ] || break; sleep 0.02; done
-if [ "$result" = flaky ] || [ "$result" = dies ] && [ ! -e "$WORK/tried-$id" ]; then
-    : > "$WORK/tried-$id"
-    [ "$result" = dies ] && kill -9 $$
-    result=fail
-fi
-if [ "$result" = fail ]; then printf 'ERROR: fake failure %s\n' "$id" >&2; exit 1; fi
-exit 0
-)";
-
-class Batch
+// The window over a fresh working folder whose "out" takes the videos, the
+// fetcher scripted by address (see FakePrograms::Fetcher::ByAddress) so that
+// the test decides when and how each job ends, and no repair of the MP4.
+class Batch : public WindowDriver
 {
 public:
-    Batch()
+    explicit Batch(bool onScreen = false) : WindowDriver(onScreen)
     {
         QDir::setCurrent(work.path());
         qputenv("WORK", QFile::encodeName(work.path()));
         QDir(work.path()).mkdir(QStringLiteral("out"));
-        fakes.addScript(external::fetcherProgram(), fakeFetcher);
-        field("outputfile")->setText(QStringLiteral("out"));
-        window->findChild<QCheckBox *>()->setChecked(false);
+        fakes.addFetcher(FakePrograms::Fetcher::ByAddress);
+        line("outputfile")->setText(QStringLiteral("out"));
+        window.findChild<QCheckBox *>()->setChecked(false);
     }
-    ~Batch()
-    {
-        window.reset();
-        QDir::setCurrent(QDir::tempPath());
-    }
+    ~Batch() { QDir::setCurrent(QDir::tempPath()); }
 
-    void start(const QString &addresses, int threads)
-    {
-        field("url")->setText(addresses);
-        window->findChild<QComboBox *>()->setCurrentIndex(threads - 1);
-        button()->click();
-    }
-    // Pastes the list into the emptied field, as the user's Ctrl+V does.
-    void paste(const QString &list)
-    {
-        QGuiApplication::clipboard()->setText(list);
-        field("url")->clear();
-        field("url")->paste();
-    }
-
-    QLineEdit *field(const char *name) const { return window->findChild<QLineEdit *>(QLatin1String(name)); }
-    QPushButton *button() const { return window->findChild<QPushButton *>(QStringLiteral("pushButton")); }
-    QString status() const { return field("statusbar")->text(); }
-    int bar() const { return window->findChild<QProgressBar *>()->value(); }
-    bool controlsEnabled() const { return button()->isEnabled() && field("outputfile")->isEnabled(); }
+    void start(const QString &addresses, int threads) { startBatch(addresses, QStringLiteral("out"), threads, false); }
+    QPushButton *button() const { return WindowDriver::button("pushButton"); }
 
     QTemporaryDir work;
     FakePrograms fakes;
-    std::unique_ptr<MainWindow> window = std::make_unique<MainWindow>();
 };
 
 void release(const QString &id)
@@ -273,10 +229,10 @@ void TestBatch::queue()
 {
     Batch batch;
     batch.start(QStringLiteral("wait-ok-0-a;wait-ok-0-b;wait-ok-0-c"), 2);
-    QCOMPARE(batch.field("url")->text(), QStringLiteral("wait-ok-0-c"));
+    QCOMPARE(batch.line("url")->text(), QStringLiteral("wait-ok-0-c"));
     QCOMPARE(batch.status(), QStringLiteral("Ladataan tiedostoja..2/3"));
     QVERIFY(!batch.button()->isEnabled());
-    QVERIFY(!batch.field("outputfile")->isEnabled());
+    QVERIFY(!batch.line("outputfile")->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(started("a") && started("b"), Patience);
     QVERIFY(!started("c"));
 
@@ -290,7 +246,7 @@ void TestBatch::queue()
     QTRY_COMPARE_WITH_TIMEOUT(batch.status(), allSaved, Patience);
     QCOMPARE(batch.bar(), 100);
     QVERIFY(batch.controlsEnabled());
-    QCOMPARE(batch.field("url")->text(), QStringLiteral("wait-ok-0-c"));
+    QCOMPARE(batch.line("url")->text(), QStringLiteral("wait-ok-0-c"));
     QCOMPARE(readAll("out/c.mp4"), QByteArray("video c"));
 }
 
@@ -301,20 +257,20 @@ void TestBatch::queueEditedMidBatch()
     Batch batch;
     batch.start(QStringLiteral("wait-ok-0-a;wait-ok-0-b;wait-ok-0-c"), 1);
     QTRY_VERIFY_WITH_TIMEOUT(started("a"), Patience);
-    batch.field("url")->setText(batch.field("url")->text() + QStringLiteral(";wait-ok-0-d"));
+    batch.line("url")->setText(batch.line("url")->text() + QStringLiteral(";wait-ok-0-d"));
     QCOMPARE(batch.status(), QStringLiteral("Ladataan tiedostoja..1/4"));
     release(QStringLiteral("a"));
     QTRY_COMPARE_WITH_TIMEOUT(batch.status(), QStringLiteral("Valmiina 1/4"), Patience);
     QTRY_VERIFY_WITH_TIMEOUT(started("b"), Patience);
 
     // c leaves the queue; d stays and is the last.
-    batch.field("url")->setText(QStringLiteral("wait-ok-0-d"));
+    batch.line("url")->setText(QStringLiteral("wait-ok-0-d"));
     release(QStringLiteral("b"));
     QTRY_COMPARE_WITH_TIMEOUT(batch.status(), QStringLiteral("Valmiina 2/3"), Patience);
     QTRY_VERIFY_WITH_TIMEOUT(started("d"), Patience);
     QVERIFY(!batch.controlsEnabled());
     // The queue has run out: what is added now waits for the next batch.
-    batch.field("url")->setText(QStringLiteral("wait-ok-0-d;wait-ok-0-e"));
+    batch.line("url")->setText(QStringLiteral("wait-ok-0-d;wait-ok-0-e"));
     release(QStringLiteral("d"));
     QTRY_COMPARE_WITH_TIMEOUT(batch.status(), allSaved, Patience);
     QVERIFY(batch.controlsEnabled());
@@ -323,7 +279,7 @@ void TestBatch::queueEditedMidBatch()
     // The next batch counts afresh, and its d does not replace the first one's.
     batch.start(QStringLiteral("wait-ok-0-d;wait-ok-0-e"), 1);
     QCOMPARE(batch.status(), QStringLiteral("Ladataan tiedostoja..1/2"));
-    batch.field("url")->setText(QString());
+    batch.line("url")->setText(QString());
     QCOMPARE(batch.status(), QStringLiteral("Ladataan tiedostoja..1/1"));
     QTRY_COMPARE_WITH_TIMEOUT(batch.status(), allSaved, Patience);
     QCOMPARE(batch.bar(), 100);
@@ -394,7 +350,7 @@ void TestBatch::typingMidBatch()
         list << QStringLiteral("wait-ok-0-%1-of-a-list-longer-than-the-field-shows").arg(i);
     Batch batch;
     batch.start(list.join(u';'), 1);
-    QLineEdit *url = batch.field("url");
+    QLineEdit *url = batch.line("url");
     QVERIFY(url->text().size() <= BatchQueue::ShownLength);
     url->end(false);
     QTest::keyClicks(url, QStringLiteral(";now-ok-0-"));
@@ -465,15 +421,15 @@ void TestBatch::pastedLists()
 
     Batch batch;
     batch.paste(pasted);
-    QTEST(batch.field("url")->text(), "shown");
-    batch.window->findChild<QComboBox *>()->setCurrentIndex(4);
+    QTEST(batch.line("url")->text(), "shown");
+    batch.window.findChild<QComboBox *>()->setCurrentIndex(4);
     batch.button()->click();
     QCOMPARE(batch.status(), QStringLiteral("Ladataan tiedostoja..5/%1").arg(saved.size()));
     // The field shows the front of what waits, its tool tip counts the rest.
-    const QString shown = batch.field("url")->text();
+    const QString shown = batch.line("url")->text();
     QVERIFY(shown.size() <= BatchQueue::ShownLength);
     static const QRegularExpression number(QStringLiteral("\\d+"));
-    const int behind = number.match(batch.field("url")->toolTip()).captured().toInt();
+    const int behind = number.match(batch.line("url")->toolTip()).captured().toInt();
     QCOMPARE(int(shown.count(u';')) + 1 + behind, qMax(1, int(saved.size()) - 5));
     QTRY_VERIFY_WITH_TIMEOUT(batch.controlsEnabled(), 20 * Patience);
     QCOMPARE(batch.status(), allSaved);
@@ -489,19 +445,19 @@ void TestBatch::failedComeBack()
     Batch batch;
     batch.start(QStringLiteral("now-ok-0-a;wait-flaky-0-b;now-ok-0-c;now-dies-0-d;now-ok-0-e"), 5);
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QStringLiteral("out/e.mp4"))
-                                 && batch.field("statusbar")->toolTip().contains(QLatin1String("SIGKILL")),
+                                 && batch.line("statusbar")->toolTip().contains(QLatin1String("SIGKILL")),
                              Patience);
-    batch.field("url")->setText(batch.field("url")->text() + QStringLiteral(";now-ok-0-f"));
+    batch.line("url")->setText(batch.line("url")->text() + QStringLiteral(";now-ok-0-f"));
     release(QStringLiteral("b"));
     QTRY_VERIFY_WITH_TIMEOUT(batch.controlsEnabled(), Patience);
     QCOMPARE(batch.status(), QStringLiteral("Valmis: 3/5 tallennettu, 2 epäonnistui – 2 palautettu kenttään"));
-    QCOMPARE(batch.field("url")->text(), QStringLiteral("wait-flaky-0-b;now-dies-0-d;now-ok-0-f"));
+    QCOMPARE(batch.line("url")->text(), QStringLiteral("wait-flaky-0-b;now-dies-0-d;now-ok-0-f"));
 
     batch.button()->click();
     QCOMPARE(batch.status(), QStringLiteral("Ladataan tiedostoja..5/3"));
     QTRY_VERIFY_WITH_TIMEOUT(batch.controlsEnabled(), Patience);
     QCOMPARE(batch.status(), allSaved);
-    QCOMPARE(batch.field("url")->text(), QStringLiteral("now-ok-0-f"));
+    QCOMPARE(batch.line("url")->text(), QStringLiteral("now-ok-0-f"));
     QCOMPARE(savedFiles(), QStringList({"a.mp4", "b.mp4", "c.mp4", "d.mp4", "e.mp4", "f.mp4"}));
     for (const QString id : {"a", "c", "e", "f"})
         QCOMPARE(runs(id), 1);
@@ -566,10 +522,10 @@ void TestBatch::batchEnd()
                                                 QDir::Name),
           "saved");
     QCOMPARE(batch.bar(), 100);
-    QTEST(batch.field("url")->text(), "field");
+    QTEST(batch.line("url")->text(), "field");
     // The error messages outlive the texts that replaced them; a failed
     // fetcher's message names the partial file it left.
-    QStringList kept = batch.field("statusbar")->toolTip().split(u'\n', Qt::SkipEmptyParts);
+    QStringList kept = batch.line("statusbar")->toolTip().split(u'\n', Qt::SkipEmptyParts);
     kept.sort();
     QCOMPARE(kept.size(), errors.size());
     for (int i = 0; i < errors.size(); ++i) {
@@ -619,11 +575,11 @@ void TestBatch::noFreeSlot()
     Batch batch;
     batch.start(QStringLiteral("wait-ok-0-a;wait-ok-0-b;wait-ok-0-c;wait-ok-0-d;wait-ok-0-e;now-ok-0-f;now-ok-0-g"), 5);
     QCOMPARE(batch.status(), QStringLiteral("Ladataan tiedostoja..5/7"));
-    QCOMPARE(batch.field("url")->text(), QStringLiteral("now-ok-0-f;now-ok-0-g"));
+    QCOMPARE(batch.line("url")->text(), QStringLiteral("now-ok-0-f;now-ok-0-g"));
 
     // All five slots busy: the address taken goes back to the front of the field.
-    batch.window->StartProcessing();
-    QCOMPARE(batch.field("url")->text(), QStringLiteral("now-ok-0-f;now-ok-0-g"));
+    batch.window.StartProcessing();
+    QCOMPARE(batch.line("url")->text(), QStringLiteral("now-ok-0-f;now-ok-0-g"));
 
     for (const QString id : {"a", "b", "c", "d", "e"})
         release(id);
@@ -634,13 +590,16 @@ void TestBatch::noFreeSlot()
 
 void TestBatch::windowEndsJobs()
 {
-    Batch batch;
-    batch.start(QStringLiteral("wait-ok-0-a"), 1);
-    const QString fetched = QStringLiteral("out/.lumora-partial/%1/a.flv").arg(StagingFolder::key("wait-ok-0-a"));
+    auto batch = std::make_unique<Batch>();
+    batch->work.setAutoRemove(false);
+    const auto removeWork = qScopeGuard([root = batch->work.path()] { QDir(root).removeRecursively(); });
+    batch->start(QStringLiteral("wait-ok-0-a"), 1);
+    const QString fetched = batch->work.filePath(
+        QStringLiteral("out/.lumora-partial/%1/a.flv").arg(StagingFolder::key("wait-ok-0-a")));
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(fetched), Patience);
     const QString child = QStringLiteral("/proc/") + QString::fromLatin1(readAll("started-a").trimmed());
     QVERIFY(QFile::exists(child));
-    batch.window.reset();
+    batch.reset();
     QVERIFY2(!QFile::exists(child), qPrintable(child));
     // What was fetched so far stays, for the next try to resume.
     QVERIFY(QFile::exists(fetched));
@@ -686,11 +645,11 @@ void TestBatch::desktop()
     QCOMPARE(program.isConnected(), onBus);
 
     Batch batch;
-    new DesktopIntegration(batch.window.get(), batch.window->findChild<QProgressBar *>(), program);
+    new DesktopIntegration(&batch.window, batch.window.findChild<QProgressBar *>(), program);
     if (active) {
-        batch.window->show();
-        batch.window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(batch.window.get()));
+        batch.window.show();
+        batch.window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&batch.window));
     }
     // Job a shows 50 %, then ends; job b ends last, and so the batch.
     batch.start(QStringLiteral("wait-ok-50-a;") + second, 2);
