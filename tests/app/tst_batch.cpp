@@ -40,8 +40,7 @@ public:
         qputenv("WORK", QFile::encodeName(work.path()));
         QDir(work.path()).mkdir(QStringLiteral("out"));
         fakes.addFetcher(FakePrograms::Fetcher::ByAddress);
-        line("outputfile")->setText(QStringLiteral("out"));
-        window.findChild<QCheckBox *>()->setChecked(false);
+        setUp(QStringLiteral("out"), 1, false);
     }
     ~Batch() { QDir::setCurrent(QDir::tempPath()); }
 

@@ -52,14 +52,19 @@ bool WindowDriver::controlsEnabled() const
     return button("pushButton")->isEnabled() && line("outputfile")->isEnabled();
 }
 
-void WindowDriver::startBatch(const QString &addresses, const QString &folder, int threads,
-                              bool repairMp4)
+void WindowDriver::setUp(const QString &folder, int threads, bool repairMp4)
 {
-    line("url")->setText(addresses);
     line("outputfile")->setText(folder);
     window.findChild<QCheckBox *>(QStringLiteral("checkBox"))->setChecked(repairMp4);
     auto *threadCount = window.findChild<QComboBox *>(QStringLiteral("threadcount"));
     threadCount->setCurrentIndex(threadCount->findText(QString::number(threads)));
+}
+
+void WindowDriver::startBatch(const QString &addresses, const QString &folder, int threads,
+                              bool repairMp4)
+{
+    line("url")->setText(addresses);
+    setUp(folder, threads, repairMp4);
     button("pushButton")->click();
 }
 

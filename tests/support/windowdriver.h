@@ -26,6 +26,8 @@ public:
     const QStringList &statusHistory() const { return shown; }
     bool controlsEnabled() const;
 
+    // Fills in the folder, the downloads at once and the repair check box.
+    void setUp(const QString &folder, int threads, bool repairMp4);
     // Fills in the batch and presses "Tallenna".
     void startBatch(const QString &addresses, const QString &folder, int threads,
                     bool repairMp4 = true);
