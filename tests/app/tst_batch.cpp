@@ -6,6 +6,7 @@
 #include "external/externalprograms.h"
 #include "fakeprograms.h"
 #include "longticks.h"
+#include "testfiles.h"
 #include "windowdriver.h"
 
 #include <QCheckBox>
@@ -53,13 +54,7 @@ public:
 
 void release(const QString &id)
 {
-    QFile(QStringLiteral("release-") + id).open(QIODevice::WriteOnly);
-}
-
-QByteArray readAll(const char *path)
-{
-    QFile file(QLatin1String{path});
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    writeFile(QStringLiteral("release-") + id);
 }
 
 bool started(const QString &id)
@@ -69,7 +64,7 @@ bool started(const QString &id)
 
 int runs(const QString &id)
 {
-    return int(readAll(qPrintable(QStringLiteral("started-") + id)).count('\n'));
+    return int(readFile(QStringLiteral("started-") + id).count('\n'));
 }
 
 QStringList savedFiles()
@@ -246,7 +241,7 @@ void TestBatch::queue()
     QCOMPARE(batch.bar(), 100);
     QVERIFY(batch.controlsEnabled());
     QCOMPARE(batch.line("url")->text(), QStringLiteral("wait-ok-0-c"));
-    QCOMPARE(readAll("out/c.mp4"), QByteArray("video c"));
+    QCOMPARE(readFile(QStringLiteral("out/c.mp4")), QByteArray("video c"));
 }
 
 // Addresses added while others wait join the batch and its count; waiting
@@ -596,7 +591,7 @@ void TestBatch::windowEndsJobs()
     const QString fetched = batch->work.filePath(
         QStringLiteral("out/.lumora-partial/%1/a.flv").arg(StagingFolder::key("wait-ok-0-a")));
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(fetched), Patience);
-    const QString child = QStringLiteral("/proc/") + QString::fromLatin1(readAll("started-a").trimmed());
+    const QString child = QStringLiteral("/proc/") + QString::fromLatin1(readFile(QStringLiteral("started-a")).trimmed());
     QVERIFY(QFile::exists(child));
     batch.reset();
     QVERIFY2(!QFile::exists(child), qPrintable(child));
