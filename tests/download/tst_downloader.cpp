@@ -5,6 +5,7 @@
 #include "longticks.h"
 #include "mediaclip.h"
 #include "smalldisk.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -16,12 +17,6 @@
 #include <memory>
 
 namespace {
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // A file of that name pattern in a staging folder, or an empty string.
 QString staged(const JobRun &run, const QString &name)
@@ -219,9 +214,7 @@ void TestDownloader::finishing()
     QVERIFY(out.mkpath(QStringLiteral(".")));
     const QString older = out.filePath(QString::fromUtf8(name) + ".mp4");
     if (targetExists) {
-        QFile file(older);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("an older file of the same name");
+        QVERIFY(writeFile(older, "an older file of the same name"));
     }
     const LongTicks noTicks;
     run.start(fixMp4, folder);
