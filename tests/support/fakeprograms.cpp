@@ -32,7 +32,9 @@ printf 'ERROR: osoitteella ei ole videota\n' >&2
 exit 1
 )sh";
 
-QByteArray fetcherScript(FakePrograms::Fetcher kind)
+} // namespace
+
+QByteArray FakePrograms::fetcherScript(Fetcher kind)
 {
     switch (kind) {
     case FakePrograms::Fetcher::ByAddress:
@@ -46,8 +48,6 @@ QByteArray fetcherScript(FakePrograms::Fetcher kind)
     }
     return QByteArray();
 }
-
-} // namespace
 
 FakePrograms::FakePrograms(Path mode)
     : savedPath(qgetenv("PATH"))

@@ -35,6 +35,7 @@ public:
         NamesClip,  // names clip.flv, which holds no video
         Records,    // records its arguments in a file $WORK/args.*, then refuses the address
     };
+    static QByteArray fetcherScript(Fetcher kind);
     // Writes the fetcher of that kind, with more lines after its script.
     QString addFetcher(Fetcher kind, const QByteArray &more = QByteArray());
     // A converter that writes the smallest whole MP4, an empty index box, as its target.

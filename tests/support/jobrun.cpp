@@ -8,6 +8,7 @@
 JobRun::JobRun()
 {
     QDir(root.path()).mkdir(QStringLiteral("work"));
+    QDir(root.path()).mkdir(QStringLiteral("out"));
     QDir::setCurrent(path(QStringLiteral("work")));
     qputenv("WORK", QFile::encodeName(path(QStringLiteral("work"))));
 }

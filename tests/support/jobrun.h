@@ -8,7 +8,8 @@
 #include <memory>
 
 // One download job in the folder "work" of a fresh temporary folder, which is
-// the working directory while the run lasts and $WORK for the fakes. Records
+// the working directory while the run lasts and $WORK for the fakes; the
+// folder "out" beside it is there to save into. Records
 // the kinds of the reports as the batch controller tells them apart: P
 // progress, F fetch done, D done, E error; a run of equal kinds is written once.
 // The first report makes the file "$WORK/go", the first of the conversion

@@ -24,13 +24,14 @@ public:
 
     // The FLV the portal streams for a catalogue id.
     QString sourceVideo(const QString &id) const;
+    // A path in the portal's run folder, the one scripts/portal is given.
+    QString runPath(const QString &name) const;
 
     // The stand-in at full speed, or at the video's own pace.
     static void setFastPace(bool fast);
 
 private:
     QString portalScript(const QString &action);
-    QString runPath(const QString &name) const;
 
     QTemporaryDir folder;
     QString buildDir;
@@ -49,7 +50,7 @@ protected:
     PortalRun portal;
     QTemporaryDir work;
 
-private slots:
+protected slots:
     void initTestCase();
     void cleanupTestCase();
 };
