@@ -317,9 +317,15 @@ void TestPackage::helpMatchesManualPage()
     QCOMPARE(help.exitCode, 0);
     QString manual = QString::fromUtf8(fileBytes(QStringLiteral(LUMORA_SOURCE_DIR "/packaging/lumora-downloader.1")));
     manual.replace(QLatin1String("\\-"), QLatin1String("-"));
-    const qsizetype options = manual.indexOf(QLatin1String("\n.SH OPTIONS\n"));
-    QVERIFY(options > 0);
-    manual = manual.mid(options, manual.indexOf(QLatin1String("\n.SH "), options + 1) - options);
+    const auto section = [&manual](const QString &name) {
+        const qsizetype at = manual.indexOf(QStringLiteral("\n.SH %1\n").arg(name));
+        return at < 0 ? QString() : manual.mid(at, manual.indexOf(QLatin1String("\n.SH "), at + 1) - at);
+    };
+    // Downloads are staged in a folder of their own inside the chosen one.
+    const QString files = section(QStringLiteral("FILES"));
+    QVERIFY2(files.contains(QLatin1String(".lumora-partial/")), qPrintable(files));
+    manual = section(QStringLiteral("OPTIONS"));
+    QVERIFY(!manual.isEmpty());
 
     static const QRegularExpression optionLine(QStringLiteral("^  (-[^\\s,]+)(?:, (-\\S+))?\\s+(\\S.*)$"),
                                                QRegularExpression::MultilineOption);
