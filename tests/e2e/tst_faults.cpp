@@ -9,6 +9,7 @@
 #include "mediaclip.h"
 #include "portalrun.h"
 #include "smalldisk.h"
+#include "testfiles.h"
 #include "windowdriver.h"
 
 #include <QDialog>
@@ -42,12 +43,6 @@ bool run(const QString &program, const QStringList &arguments)
     process.start(program, arguments);
     return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit
            && process.exitCode() == 0;
-}
-
-bool durationMatches(const QString &file, const QString &source)
-{
-    const MediaInfo made = probeMedia(file);
-    return made.valid() && qAbs(made.duration - probeMedia(source).duration) <= 0.2;
 }
 
 // An output folder nobody may write to. Root writes through file modes, so for
@@ -143,13 +138,11 @@ public:
 
 } // namespace
 
-class FaultsTest : public QObject
+class FaultsTest : public PortalSuite
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
     void init();
     void streamServerRestartsMidDownload();
     void unknownVideoAmongGoodOnes();
@@ -173,23 +166,7 @@ private:
     bool startAtOwnPace(WindowDriver &driver, const QString &id, int percent);
     void resumeAndCheck(WindowDriver &driver, const QString &id, const QString &name,
                         const std::function<void()> &start);
-
-    PortalRun portal;
-    QTemporaryDir work;
 };
-
-void FaultsTest::initTestCase()
-{
-    QVERIFY(work.isValid());
-    const QString problem = portal.start(work.path());
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-}
-
-void FaultsTest::cleanupTestCase()
-{
-    const QString problem = portal.stop();
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-}
 
 void FaultsTest::init()
 {
@@ -224,7 +201,7 @@ void FaultsTest::streamServerRestartsMidDownload()
     QCOMPARE(driver.status(), saved);
     QVERIFY2(driver.statusHistory().filter(QStringLiteral("ERROR")).isEmpty(),
              qPrintable(driver.statusHistory().join(u'\n')));
-    QVERIFY(durationMatches(QDir(outFolder()).filePath(QStringLiteral("Sää ja ilmasto.mp4")),
+    QVERIFY(sameLength(QDir(outFolder()).filePath(QStringLiteral("Sää ja ilmasto.mp4")),
                             portal.sourceVideo(QStringLiteral("1002"))));
     QCOMPARE(QDir(work.path()).entryList({QStringLiteral("*.flv*")}, QDir::Files), QStringList());
 }
@@ -270,9 +247,8 @@ void FaultsTest::outputFolderNotWritable()
             QSKIP("no way to make a folder read-only for this user here (mount refused)");
         folder = work.filePath(QStringLiteral("locked"));
     } else {
-        QFile plain(work.filePath(QStringLiteral("plain")));
-        QVERIFY(plain.open(QIODevice::WriteOnly));
-        folder = plain.fileName() + QStringLiteral("/out");
+        QVERIFY(writeFile(work.filePath(QStringLiteral("plain"))));
+        folder = work.filePath(QStringLiteral("plain/out"));
     }
 
     WindowDriver driver;
@@ -322,7 +298,7 @@ void FaultsTest::fullDisk()
     QTRY_VERIFY_WITH_TIMEOUT(driver.controlsEnabled(), Patience);
     if (failure.isEmpty()) {
         QCOMPARE(driver.status(), saved);
-        QVERIFY(durationMatches(QDir(outFolder()).filePath(name + QStringLiteral(".mp4")), portal.sourceVideo(id)));
+        QVERIFY(sameLength(QDir(outFolder()).filePath(name + QStringLiteral(".mp4")), portal.sourceVideo(id)));
         QCOMPARE(QDir(outFolder()).entryList(QDir::Files | QDir::Hidden | QDir::AllDirs | QDir::NoDotAndDotDot),
                  QStringList{name + QStringLiteral(".mp4")});
         return;
@@ -350,10 +326,7 @@ void FaultsTest::fullDisk()
 void FaultsTest::episodesOfOneTitle()
 {
     const QString older = QDir(outFolder()).filePath(QStringLiteral("Iltauutiset.mp4"));
-    QFile olderFile(older);
-    QVERIFY(olderFile.open(QIODevice::WriteOnly));
-    olderFile.write("last week's episode");
-    olderFile.close();
+    QVERIFY(writeFile(older, "last week's episode"));
     const QStringList ids{QStringLiteral("1007"), QStringLiteral("1008"), QStringLiteral("1009")};
     QStringList addresses, sources;
     for (const QString &id : ids) {
@@ -373,8 +346,7 @@ void FaultsTest::episodesOfOneTitle()
     QCOMPARE(QDir(outFolder()).entryList(QDir::Files | QDir::Hidden | QDir::AllDirs | QDir::NoDotAndDotDot, QDir::Name),
              QStringList({"Iltauutiset (2).mp4", "Iltauutiset (3).mp4", "Iltauutiset (4).mp4", "Iltauutiset (5).mp4",
                           "Iltauutiset (6).mp4", "Iltauutiset (7).mp4", "Iltauutiset.mp4"}));
-    QVERIFY(olderFile.open(QIODevice::ReadOnly));
-    QCOMPARE(olderFile.readAll(), QByteArray("last week's episode"));
+    QCOMPARE(readFile(older), QByteArray("last week's episode"));
     const QList<double> expected = sortedDurations(sources);
     const QDir out(outFolder());
     for (const QStringList &batch : {QStringList{"(2)", "(3)", "(4)"}, QStringList{"(5)", "(6)", "(7)"}}) {
@@ -445,7 +417,7 @@ void FaultsTest::resumeAndCheck(WindowDriver &driver, const QString &id, const Q
     QTRY_VERIFY_WITH_TIMEOUT(driver.controlsEnabled(), Patience);
     QCOMPARE(driver.status(), saved);
     QVERIFY2(bar.firstAboveZero() >= 35, qPrintable(QString::number(bar.firstAboveZero())));
-    QVERIFY(durationMatches(QDir(outFolder()).filePath(name + QStringLiteral(".mp4")), portal.sourceVideo(id)));
+    QVERIFY(sameLength(QDir(outFolder()).filePath(name + QStringLiteral(".mp4")), portal.sourceVideo(id)));
     QCOMPARE(QDir(outFolder()).entryList(QDir::Files | QDir::Hidden | QDir::AllDirs | QDir::NoDotAndDotDot),
              QStringList{name + QStringLiteral(".mp4")});
 }
