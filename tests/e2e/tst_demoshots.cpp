@@ -39,35 +39,22 @@ bool keep(const QImage &shot, const char *name)
 
 } // namespace
 
-class DemoShotsTest : public QObject
+class DemoShotsTest : public PortalSuite
 {
     Q_OBJECT
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void searchThenBatch();
-
-private:
-    PortalRun portal;
-    QTemporaryDir work;
 };
 
 void DemoShotsTest::initTestCase()
 {
     QVERIFY2(QGuiApplication::platformName() == QLatin1String("xcb"),
              "this test wants a real X server (run it under xvfb-run)");
-    QVERIFY(work.isValid());
     // As the program does, so that the dialog's buttons read as a user sees them.
     QVERIFY(loadToolkitFinnish(*QCoreApplication::instance()));
-    const QString problem = portal.start(work.path());
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-}
-
-void DemoShotsTest::cleanupTestCase()
-{
-    const QString problem = portal.stop();
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    PortalSuite::initTestCase();
 }
 
 void DemoShotsTest::searchThenBatch()
