@@ -1,11 +1,12 @@
 // The demo portal as it runs: scripts/portal with the real nginx-rtmp and our
 // HTTP server, and the rtmpdump-zvb stand-in fetching with Debian's rtmpdump.
+#include "portalrun.h"
 #include "smalldisk.h"
+#include "testfiles.h"
 
 #include <QtTest>
 #include <QTcpSocket>
 
-#include <csignal>
 #include <unistd.h>
 
 namespace {
@@ -58,12 +59,6 @@ bool decodesCleanly(const QString &file)
     return done.exitCode == 0 && done.err.trimmed().isEmpty();
 }
 
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 double lastPercent(const QByteArray &stderrText)
 {
     static const QRegularExpression percent(QStringLiteral("\\((\\d+\\.\\d)%\\)"));
@@ -82,7 +77,6 @@ class PortalRunTest : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_run.isValid());
         const Finished started = portal(QStringLiteral("start"));
         QVERIFY2(started.exitCode == 0, started.err.constData());
         QCOMPARE(portal(QStringLiteral("status")).exitCode, 0);
@@ -263,7 +257,7 @@ private slots:
         const QString saved = work.filePath(fileName);
         QVERIFY(decodesCleanly(saved));
         for (const QString &entry : {QStringLiteral("format=duration"), QStringLiteral("packet=pts_time")}) {
-            const double expected = probe(m_run.filePath("videos/" + id + ".flv"), entry);
+            const double expected = probe(m_portal.sourceVideo(id), entry);
             QVERIFY(expected > 0);
             QVERIFY2(qAbs(probe(saved, entry) - expected) <= 0.2, qPrintable(entry));
         }
@@ -305,7 +299,7 @@ private slots:
         startStandin(standin, work.path(), QStringLiteral("1004"), false);
         QTRY_VERIFY_WITH_TIMEOUT(lastPercent(err) >= 40, 60000);
         QVERIFY2(lastPercent(err) < 90, "the download ran too fast to be interrupted");
-        QVERIFY(restartNginx());
+        QVERIFY(m_portal.stopStreamServer().isEmpty() && m_portal.startStreamServer().isEmpty());
         QVERIFY(standin.waitForFinished(120000));
         err += standin.readAllStandardError();
 
@@ -313,7 +307,7 @@ private slots:
         QVERIFY(err.contains("WARNING"));
         QVERIFY(lastPercent(err) > 95);
         QVERIFY(!QFile::exists(work.filePath(fileName + ".part")));
-        const QByteArray resumed = fileBytes(work.filePath(fileName));
+        const QByteArray resumed = readFile(work.filePath(fileName));
         QVERIFY(resumed == whole);
     }
 
@@ -337,7 +331,7 @@ private slots:
             const Finished done = finish(standin);
             QVERIFY2(done.exitCode > 0 && done.err.contains("ERROR: cannot write"), done.err.constData());
             QVERIFY2(!done.err.contains("WARNING"), "a full disk is no reason to try again");
-            const QByteArray partial = fileBytes(work.filePath(fileName));
+            const QByteArray partial = readFile(work.filePath(fileName));
             QVERIFY(partial.size() > whole.size() / 2 && partial.size() >= kept.size() * 9 / 10);
             QVERIFY(whole.startsWith(partial.left(partial.size() - 16 * 1024)));
             kept = partial;
@@ -346,7 +340,7 @@ private slots:
         QProcess standin;
         startStandin(standin, work.path(), QStringLiteral("1004"), true);
         QCOMPARE(finish(standin).exitCode, 0);
-        QCOMPARE(fileBytes(work.filePath(fileName)), whole);
+        QCOMPARE(readFile(work.filePath(fileName)), whole);
         QVERIFY(!QFile::exists(work.filePath(fileName + ".part")));
     }
 
@@ -359,7 +353,7 @@ private:
         env.insert(QStringLiteral("BUILD_DIR"), QStringLiteral(LUMORA_BUILD_DIR));
         QStringList arguments{QStringLiteral(LUMORA_SOURCE_DIR "/scripts/portal"), action};
         if (tmpDir.isEmpty())
-            arguments << m_run.path();
+            arguments << m_portal.runPath(QString());
         else
             env.insert(QStringLiteral("TMPDIR"), tmpDir);
         script.setProcessEnvironment(env);
@@ -390,24 +384,10 @@ private:
         QTemporaryDir straight;
         QProcess reference;
         startStandin(reference, straight.path(), videoId, true);
-        return finish(reference).exitCode == 0 ? fileBytes(straight.filePath(fileName)) : QByteArray();
+        return finish(reference).exitCode == 0 ? readFile(straight.filePath(fileName)) : QByteArray();
     }
 
-    bool restartNginx()
-    {
-        bool ok = false;
-        const pid_t pid = pid_t(fileBytes(m_run.filePath("nginx.pid")).trimmed().toLongLong(&ok));
-        if (!ok || ::kill(pid, SIGTERM) != 0)
-            return false;
-        QDeadlineTimer gone(15000);
-        while (::kill(pid, 0) == 0 && !gone.hasExpired())
-            QTest::qWait(50);
-        return run(QStringLiteral("nginx"),
-                   {"-p", m_run.filePath("nginx") + '/', "-c", m_run.filePath("nginx.conf"),
-                    "-e", m_run.filePath("nginx/logs/error.log")}).exitCode == 0;
-    }
-
-    QTemporaryDir m_run;
+    PortalRun m_portal;
 };
 
 QTEST_GUILESS_MAIN(PortalRunTest)
