@@ -19,6 +19,13 @@ QByteArray hit(const QByteArray &id, const QByteArray &title, const QByteArray &
            + link(id, "12.3.") + link(id, title) + "\n<p>" + description + "</p></li>\n";
 }
 
+// One hit in the demo portal's shape: picture, "Katso" and "Lisää" links, the title in a heading.
+QByteArray portalHit(const QByteArray &id, const QByteArray &title, const QByteArray &description)
+{
+    return "<div class=\"hit\">" + link(id, "<img src=\"/thumb/" + id + ".png\">") + link(id, "Katso")
+           + link(id, "Lis&auml;&auml;") + "<h3>" + link(id, title) + "</h3><p>" + description + "</p></div>\n";
+}
+
 } // namespace
 
 class TestResultsParser : public QObject
@@ -30,6 +37,7 @@ private slots:
     void pages();
     void randomPagesKeepTheRules();
     void rowsStayShortWithoutParagraphs();
+    void pagesOfMarkersStayBounded();
     void videoAddresses_data();
     void videoAddresses();
 };
@@ -98,6 +106,27 @@ void TestResultsParser::pages_data()
         rows << u"<%1> Jakso %1 – Työmaa: Osa %1."_qs.arg(QString::fromLatin1(n));
     }
     QTest::newRow("twenty hits") << page + "</ul><p>Sivu 1/3</p></body></html>" << rows;
+
+    // What a hostile portal may send.
+    const QByteArray two = portalHit("1", "Yksi", "Eka") + portalHit("2", "Kaksi", "Toka");
+    const QStringList twoRows{"<1> Yksi: Eka", "<2> Kaksi: Toka"};
+    QByteArray filler;
+    while (filler.size() < 20 * 1000 * 1000)
+        filler += "<div class=\"mainos\">Katso my&ouml;s n&auml;m&auml;</div>\n";
+    QTest::newRow("two hits amid 20 MB") << filler + two + filler << twoRows;
+    QTest::newRow("markers cut at the end") << two + "<a href=\"/vid" << twoRows;
+    QTest::newRow("marker cut in the last hit") << two + portalHit("3", "Kolme", "x").left(60) << twoRows;
+    QTest::newRow("NUL bytes") << two + QByteArray(1, '\0') + portalHit("3", "Kolme", "Piilossa") << twoRows;
+    // The id ends at the first character that is no letter, digit, "-" or "_".
+    QTest::newRow("second address after ;")
+        << portalHit("1007;http://elsewhere/x", "Vieras", "v") << QStringList{"<1007> Vieras: v"};
+    QTest::newRow("blank, tab and line break in ids")
+        << portalHit("12 http://x", "A", "a") + portalHit("13\thttp://x", "B", "b") + portalHit("14\r\nhttp://x", "C", "c")
+        << QStringList{"<12> A: a", "<13> B: b", "<14> C: c"};
+    QTest::newRow("query and path in an id")
+        << portalHit("15?x=/../1", "D", "d") + portalHit("a-b_C9/../../x", "E", "e") << QStringList{"<15> D: d", "<a-b_C9> E: e"};
+    QTest::newRow("UTF-8 and Latin-1 mixed")
+        << portalHit("7", "S\xc3\xa4\xc3\xa4", "\xd6inen pakkanen") << QStringList{u"<7> SÃ¤Ã¤: Öinen pakkanen"_qs};
 }
 
 void TestResultsParser::pages()
@@ -149,6 +178,18 @@ void TestResultsParser::rowsStayShortWithoutParagraphs()
         QVERIFY2(rows.at(i).startsWith(start), qPrintable(rows.at(i).left(40)));
         QVERIFY(rows.at(i).size() <= start.size() + 1000);
     }
+}
+
+void TestResultsParser::pagesOfMarkersStayBounded()
+{
+    // Every 13 characters start a hit whose parts run on to the end of the page.
+    const QByteArray markers = QByteArray("href=\"/video/").repeated(20 * 1000 * 1000 / 13);
+    const QStringList rows = parseResultsPage(resultsPageText(markers));
+    QVERIFY(!rows.isEmpty());
+    qsizetype rowText = 0;
+    for (const QString &row : rows)
+        rowText += row.size();
+    QVERIFY2(rowText <= 2 * markers.size() + 1024 * 1024 + 3005, qPrintable(QString::number(rowText)));
 }
 
 void TestResultsParser::videoAddresses_data()
