@@ -3,7 +3,6 @@
 #include "windowdriver.h"
 
 #include <QApplication>
-#include <QTimer>
 
 int main(int argc, char **argv)
 {
@@ -12,11 +11,5 @@ int main(int argc, char **argv)
         return 2;
     WindowDriver driver;
     driver.startBatch(QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]), 1);
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, [&driver] {
-        if (driver.controlsEnabled())
-            QApplication::quit();
-    });
-    check.start(100);
-    return app.exec();
+    return driver.waitForEnd(600000) ? 0 : 1;
 }
