@@ -8,6 +8,7 @@
 #include "leftovers.h"
 #include "mediaclip.h"
 #include "portalrun.h"
+#include "readonlyfolder.h"
 #include "smalldisk.h"
 #include "testfiles.h"
 #include "windowdriver.h"
@@ -36,48 +37,6 @@ namespace {
 
 constexpr int Patience = 120000;
 const QString saved = QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!");
-
-bool run(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit
-           && process.exitCode() == 0;
-}
-
-// An output folder nobody may write to. Root writes through file modes, so for
-// root it is a read-only file system, which needs the right to mount.
-class ReadOnlyFolder
-{
-public:
-    explicit ReadOnlyFolder(const QString &path) : path(path)
-    {
-        QDir().mkpath(path);
-        if (::geteuid() != 0) {
-            made = QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner);
-            return;
-        }
-        mounted = run(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
-                                               QStringLiteral("-o"), QStringLiteral("ro,size=1m"),
-                                               QStringLiteral("tmpfs"), path});
-        made = mounted;
-    }
-    ~ReadOnlyFolder()
-    {
-        if (mounted)
-            run(QStringLiteral("umount"), {path});
-        else
-            QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-    ReadOnlyFolder(const ReadOnlyFolder &) = delete;
-    ReadOnlyFolder &operator=(const ReadOnlyFolder &) = delete;
-
-    bool made = false;
-
-private:
-    QString path;
-    bool mounted = false;
-};
 
 QList<double> sortedDurations(const QStringList &files)
 {
