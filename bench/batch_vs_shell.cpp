@@ -299,7 +299,7 @@ double cpuSeconds()
 // The window shown and painted, so that its first paint counts nowhere.
 void settle(WindowDriver &driver)
 {
-    if (!QTest::qWaitForWindowExposed(&driver.window))
+    if (!QTest::qWaitForWindowExposed(driver.window.get()))
         QTextStream(stderr) << "the window was not shown" << Qt::endl;
     QCoreApplication::processEvents();
 }

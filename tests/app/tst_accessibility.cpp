@@ -17,10 +17,8 @@ class TestAccessibility : public QObject
     Q_OBJECT
 
 private slots:
-    void mainWindowWidgets_data();
-    void mainWindowWidgets();
-    void searchDialogWidgets_data();
-    void searchDialogWidgets();
+    void widgets_data();
+    void widgets();
     void fieldsNamedByTheirLabels_data();
     void fieldsNamedByTheirLabels();
     void buttonNamesMatchVisibleText_data();
@@ -29,26 +27,40 @@ private slots:
     void threadCountValueIsTheChoice();
     void progressBarValueFollowsBatch_data();
     void progressBarValueFollowsBatch();
-
-private:
-    static void addWidgetColumns();
-    static void verifyWidget(QWidget *root);
 };
 
-void TestAccessibility::addWidgetColumns()
+void TestAccessibility::widgets_data()
 {
+    QTest::addColumn<bool>("inSearchDialog");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QAccessible::Role>("role");
+
+    QTest::newRow("address field") << false << "url" << QAccessible::EditableText;
+    QTest::newRow("start button") << false << "pushButton" << QAccessible::Button;
+    QTest::newRow("progress bar") << false << "progressBar" << QAccessible::ProgressBar;
+    QTest::newRow("folder button") << false << "toolButton" << QAccessible::Button;
+    QTest::newRow("folder field") << false << "outputfile" << QAccessible::EditableText;
+    QTest::newRow("status line") << false << "statusbar" << QAccessible::EditableText;
+    QTest::newRow("repair option") << false << "checkBox" << QAccessible::CheckBox;
+    QTest::newRow("search word") << false << "searchword" << QAccessible::EditableText;
+    QTest::newRow("search button") << false << "pushButton_2" << QAccessible::Button;
+    QTest::newRow("thread count") << false << "threadcount" << QAccessible::ComboBox;
+    QTest::newRow("results") << true << "list" << QAccessible::List;
+    QTest::newRow("buttons") << true << "buttonBox" << QAccessible::Grouping;
 }
 
 // Every control must carry a Finnish name and a separate description, so a
 // screen reader says what it is and what it is for.
-void TestAccessibility::verifyWidget(QWidget *root)
+void TestAccessibility::widgets()
 {
+    QFETCH(bool, inSearchDialog);
     QFETCH(QString, name);
     QFETCH(QAccessible::Role, role);
 
-    QWidget *widget = root->findChild<QWidget *>(name);
+    MainWindow window;
+    QLineEdit addresses;
+    searchWindow dialog(nullptr, QStringLiteral("sana"), &addresses);
+    QWidget *widget = (inSearchDialog ? static_cast<QWidget *>(&dialog) : &window)->findChild<QWidget *>(name);
     QVERIFY2(widget, qPrintable(name));
     QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(widget);
     QVERIFY(iface && iface->isValid());
@@ -67,41 +79,6 @@ void TestAccessibility::verifyWidget(QWidget *root)
         QVERIFY2(!text.contains(QChar(0x00c3)) && !text.contains(QChar::ReplacementCharacter),
                  qPrintable(text));
     }
-}
-
-void TestAccessibility::mainWindowWidgets_data()
-{
-    addWidgetColumns();
-    QTest::newRow("address field") << "url" << QAccessible::EditableText;
-    QTest::newRow("start button") << "pushButton" << QAccessible::Button;
-    QTest::newRow("progress bar") << "progressBar" << QAccessible::ProgressBar;
-    QTest::newRow("folder button") << "toolButton" << QAccessible::Button;
-    QTest::newRow("folder field") << "outputfile" << QAccessible::EditableText;
-    QTest::newRow("status line") << "statusbar" << QAccessible::EditableText;
-    QTest::newRow("repair option") << "checkBox" << QAccessible::CheckBox;
-    QTest::newRow("search word") << "searchword" << QAccessible::EditableText;
-    QTest::newRow("search button") << "pushButton_2" << QAccessible::Button;
-    QTest::newRow("thread count") << "threadcount" << QAccessible::ComboBox;
-}
-
-void TestAccessibility::mainWindowWidgets()
-{
-    MainWindow window;
-    verifyWidget(&window);
-}
-
-void TestAccessibility::searchDialogWidgets_data()
-{
-    addWidgetColumns();
-    QTest::newRow("results") << "list" << QAccessible::List;
-    QTest::newRow("buttons") << "buttonBox" << QAccessible::Grouping;
-}
-
-void TestAccessibility::searchDialogWidgets()
-{
-    QLineEdit addresses;
-    searchWindow dialog(nullptr, QStringLiteral("sana"), &addresses);
-    verifyWidget(&dialog);
 }
 
 void TestAccessibility::fieldsNamedByTheirLabels_data()

@@ -13,14 +13,14 @@
 #include "isolatedstate.h"
 #include "longticks.h"
 #include "mountedfilesystem.h"
+#include "testfiles.h"
+#include "windowdriver.h"
 
 #include <QCheckBox>
-#include <QClipboard>
 #include <QComboBox>
 #include <QDBusConnection>
 #include <QDir>
 #include <QFile>
-#include <QGuiApplication>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QProcess>
@@ -43,93 +43,43 @@ namespace {
 
 constexpr int Patience = 30000;
 
-// Each address tells the fake fetcher what to do: "wait-ok-40-b" saves b.flv,
-// shows 40 %, waits until the test releases b, then ends well; "now-fail-0-c"
-// fails at once. "flaky" fails with an error text and "dies" is killed, both
-// on the first try only. Scripted, so that the test decides when and how each
-// job ends. It runs in the job's staging folder, where a file left by an
-// earlier try is resumed; the test's signals live in $WORK. "slow" takes a
-// while where $SLOW is set.
-const QByteArray fakeFetcher = R"(
-IFS=- read -r when result pct id <<<"${@: -1}"
-echo $$ >> "$WORK/started-$id"
-[ -e "$id.flv" ] && echo >> "$WORK/resumed-$id"
-printf 'Saving to %s.flv\n' "$id" >&2
-printf 'video %s' "$id" > "$id.flv"
-printf '10.000 kB / 1.00 sec (%s.0%%)\r' "$pct" >&2
-[ "$when" = slow ] && [ -n "$SLOW" ] && sleep 0.6
-# Bounded, so that a fake left behind by a failed test ends by itself.
-for ((i = 0; i < 5000; ++i)); do [ "$when" = wait ] && [ ! -e "$WORK/release-$id" ] || break; sleep 0.02; done
-if [ "$result" = flaky ] || [ "$result" = dies ] && [ ! -e "$WORK/tried-$id" ]; then
-    : > "$WORK/tried-$id"
-    [ "$result" = dies ] && kill -9 $$
-    result=fail
-fi
-if [ "$result" = fail ]; then printf 'ERROR: fake failure %s\n' "$id" >&2; exit 1; fi
-# A fetcher that ends well has shown its progress reach the end.
-printf '20.000 kB / 2.00 sec (100.0%%)\r' >&2
-exit 0
-)";
-
-class Batch
+// The window over a fresh working folder whose "out" takes the videos, the
+// fetcher scripted by address (see FakePrograms::Fetcher::ByAddress) so that
+// the test decides when and how each job ends, and no repair of the MP4.
+class Batch : public WindowDriver
 {
 public:
-    Batch()
+    explicit Batch(bool onScreen = false) : WindowDriver(onScreen)
     {
         QDir::setCurrent(work.path());
         qputenv("WORK", QFile::encodeName(work.path()));
         QDir(work.path()).mkdir(QStringLiteral("out"));
-        fakes.addScript(external::fetcherProgram(), fakeFetcher);
-        field("outputfile")->setText(QStringLiteral("out"));
-        window->findChild<QCheckBox *>()->setChecked(false);
+        fakes.addFetcher(FakePrograms::Fetcher::ByAddress);
+        setUp(QStringLiteral("out"), 1, false);
     }
     ~Batch()
     {
+        // The window goes first, while the folder it works in is still there.
         window.reset();
         QDir::setCurrent(QDir::tempPath());
     }
 
-    // A new window, as at the program's next start.
-    void renew()
-    {
-        window.reset();
-        window = std::make_unique<MainWindow>();
-    }
-
+    // The addresses with that many downloads at once, into the folder the field holds.
     void start(const QString &addresses, int threads)
     {
-        field("url")->setText(addresses);
-        window->findChild<QComboBox *>()->setCurrentIndex(threads - 1);
+        line("url")->setText(addresses);
+        window->findChild<QComboBox *>(QStringLiteral("threadcount"))->setCurrentIndex(threads - 1);
         button()->click();
     }
-    // Pastes the list into the emptied field, as the user's Ctrl+V does.
-    void paste(const QString &list)
-    {
-        QGuiApplication::clipboard()->setText(list);
-        field("url")->clear();
-        field("url")->paste();
-    }
-
-    QLineEdit *field(const char *name) const { return window->findChild<QLineEdit *>(QLatin1String(name)); }
-    QPushButton *button() const { return window->findChild<QPushButton *>(QStringLiteral("pushButton")); }
-    QString status() const { return field("statusbar")->text(); }
-    int bar() const { return window->findChild<QProgressBar *>()->value(); }
-    bool controlsEnabled() const { return button()->isEnabled() && field("outputfile")->isEnabled(); }
+    QPushButton *button() const { return WindowDriver::button("pushButton"); }
 
     QTemporaryDir work;
     FakePrograms fakes;
-    std::unique_ptr<MainWindow> window = std::make_unique<MainWindow>();
 };
 
 void release(const QString &id)
 {
-    QFile(QStringLiteral("release-") + id).open(QIODevice::WriteOnly);
-}
-
-QByteArray readAll(const char *path)
-{
-    QFile file(QLatin1String{path});
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    writeFile(QStringLiteral("release-") + id);
 }
 
 bool started(const QString &id)
@@ -139,7 +89,7 @@ bool started(const QString &id)
 
 int runs(const QString &id)
 {
-    return int(readAll(qPrintable(QStringLiteral("started-") + id)).count('\n'));
+    return int(readFile(QStringLiteral("started-") + id).count('\n'));
 }
 
 QStringList savedFiles()
@@ -175,7 +125,7 @@ bool saidStarted(QProcess &program)
 void continueBatch(Batch &batch, const QStringList &list, const QString &out)
 {
     batch.renew();
-    const QStringList field = batch.field("url")->text().split(u';', Qt::SkipEmptyParts);
+    const QStringList field = batch.line("url")->text().split(u';', Qt::SkipEmptyParts);
     QStringList expected;
     int extra = 0;
     for (const QString &address : list) {
@@ -190,7 +140,7 @@ void continueBatch(Batch &batch, const QStringList &list, const QString &out)
     // A batch that ended by itself left nothing.
     if (expected.isEmpty())
         return;
-    QCOMPARE(batch.field("outputfile")->text(), out);
+    QCOMPARE(batch.line("outputfile")->text(), out);
     QVERIFY2(batch.status().startsWith(restored + QString::number(expected.size())), qPrintable(batch.status()));
     batch.button()->click();
     QTRY_VERIFY_WITH_TIMEOUT(batch.controlsEnabled(), Patience);
@@ -391,10 +341,10 @@ void TestBatch::queue()
         QCOMPARE(batch.bar(), 0);
     }
     batch.start(QStringLiteral("wait-ok-0-a;wait-ok-0-b;wait-ok-0-c"), 2);
-    QCOMPARE(batch.field("url")->text(), QStringLiteral("wait-ok-0-c"));
+    QCOMPARE(batch.line("url")->text(), QStringLiteral("wait-ok-0-c"));
     QCOMPARE(batch.status(), QStringLiteral("Ladataan tiedostoja..2/3"));
     QVERIFY(!batch.button()->isEnabled());
-    QVERIFY(!batch.field("outputfile")->isEnabled());
+    QVERIFY(!batch.line("outputfile")->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(started("a") && started("b"), Patience);
     QVERIFY(!started("c"));
 
@@ -408,8 +358,8 @@ void TestBatch::queue()
     QTRY_COMPARE_WITH_TIMEOUT(batch.status(), allSaved, Patience);
     QCOMPARE(batch.bar(), 100);
     QVERIFY(batch.controlsEnabled());
-    QCOMPARE(batch.field("url")->text(), QStringLiteral("wait-ok-0-c"));
-    QCOMPARE(readAll("out/c.mp4"), QByteArray("video c"));
+    QCOMPARE(batch.line("url")->text(), QStringLiteral("wait-ok-0-c"));
+    QCOMPARE(readFile(QStringLiteral("out/c.mp4")), QByteArray("video c"));
 }
 
 // Addresses added while others wait join the batch and its count; waiting
@@ -419,20 +369,20 @@ void TestBatch::queueEditedMidBatch()
     Batch batch;
     batch.start(QStringLiteral("wait-ok-0-a;wait-ok-0-b;wait-ok-0-c"), 1);
     QTRY_VERIFY_WITH_TIMEOUT(started("a"), Patience);
-    batch.field("url")->setText(batch.field("url")->text() + QStringLiteral(";wait-ok-0-d"));
+    batch.line("url")->setText(batch.line("url")->text() + QStringLiteral(";wait-ok-0-d"));
     QCOMPARE(batch.status(), QStringLiteral("Ladataan tiedostoja..1/4"));
     release(QStringLiteral("a"));
     QTRY_COMPARE_WITH_TIMEOUT(batch.status(), QStringLiteral("Valmiina 1/4"), Patience);
     QTRY_VERIFY_WITH_TIMEOUT(started("b"), Patience);
 
     // c leaves the queue; d stays and is the last.
-    batch.field("url")->setText(QStringLiteral("wait-ok-0-d"));
+    batch.line("url")->setText(QStringLiteral("wait-ok-0-d"));
     release(QStringLiteral("b"));
     QTRY_COMPARE_WITH_TIMEOUT(batch.status(), QStringLiteral("Valmiina 2/3"), Patience);
     QTRY_VERIFY_WITH_TIMEOUT(started("d"), Patience);
     QVERIFY(!batch.controlsEnabled());
     // The queue has run out: what is added now waits for the next batch.
-    batch.field("url")->setText(QStringLiteral("wait-ok-0-d;wait-ok-0-e"));
+    batch.line("url")->setText(QStringLiteral("wait-ok-0-d;wait-ok-0-e"));
     release(QStringLiteral("d"));
     QTRY_COMPARE_WITH_TIMEOUT(batch.status(), allSaved, Patience);
     QVERIFY(batch.controlsEnabled());
@@ -441,7 +391,7 @@ void TestBatch::queueEditedMidBatch()
     // The next batch counts afresh, and its d, in the folder already, is not fetched again.
     batch.start(QStringLiteral("wait-ok-0-e;wait-ok-0-d;wait-ok-0-f"), 1);
     QCOMPARE(batch.status(), QStringLiteral("Ladataan tiedostoja..1/3"));
-    batch.field("url")->setText(QStringLiteral("wait-ok-0-d"));
+    batch.line("url")->setText(QStringLiteral("wait-ok-0-d"));
     QCOMPARE(batch.status(), QStringLiteral("Ladataan tiedostoja..1/2"));
     release(QStringLiteral("e"));
     QTRY_COMPARE_WITH_TIMEOUT(batch.status(), allSaved + QStringLiteral(" (1 oli jo kansiossa)"), Patience);
@@ -516,7 +466,7 @@ void TestBatch::typingMidBatch()
         list << QStringLiteral("wait-ok-0-%1-of-a-list-longer-than-the-field-shows").arg(i);
     Batch batch;
     batch.start(list.join(u';'), 1);
-    QLineEdit *url = batch.field("url");
+    QLineEdit *url = batch.line("url");
     QVERIFY(url->text().size() <= BatchQueue::ShownLength);
     url->end(false);
     QTest::keyClicks(url, QStringLiteral(";now-ok-0-"));
@@ -590,19 +540,19 @@ void TestBatch::pastedLists()
     // A long list shows its front at once, so that typing beside it is quick;
     // the tool tip counts the rest.
     static const QRegularExpression number(QStringLiteral("\\d+"));
-    const QString front = batch.field("url")->text();
+    const QString front = batch.line("url")->text();
     QFETCH(QString, shown);
     QVERIFY(front.size() <= BatchQueue::ShownLength);
     QVERIFY(shown.startsWith(front) && (shown.size() == front.size() || shown.at(front.size()) == u';'));
-    QCOMPARE(int(front.count(u';')) + 1 + number.match(batch.field("url")->toolTip()).captured().toInt(),
+    QCOMPARE(int(front.count(u';')) + 1 + number.match(batch.line("url")->toolTip()).captured().toInt(),
              int(saved.size()));
     batch.window->findChild<QComboBox *>()->setCurrentIndex(4);
     batch.button()->click();
     QCOMPARE(batch.status(), QStringLiteral("Ladataan tiedostoja..5/%1").arg(saved.size()));
     // The field shows the front of what waits, its tool tip counts the rest.
-    const QString taking = batch.field("url")->text();
+    const QString taking = batch.line("url")->text();
     QVERIFY(taking.size() <= BatchQueue::ShownLength);
-    const int behind = number.match(batch.field("url")->toolTip()).captured().toInt();
+    const int behind = number.match(batch.line("url")->toolTip()).captured().toInt();
     QCOMPARE(int(taking.count(u';')) + 1 + behind, qMax(1, int(saved.size()) - 5));
     QTRY_VERIFY_WITH_TIMEOUT(batch.controlsEnabled(), 20 * Patience);
     QCOMPARE(batch.status(), allSaved);
@@ -618,22 +568,22 @@ void TestBatch::failedComeBack()
     Batch batch;
     batch.start(QStringLiteral("now-ok-0-a;wait-flaky-0-b;now-ok-0-c;now-dies-0-d;now-ok-0-e"), 5);
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QStringLiteral("out/e.mp4"))
-                                 && batch.field("statusbar")->toolTip().contains(QLatin1String("SIGKILL")),
+                                 && batch.line("statusbar")->toolTip().contains(QLatin1String("SIGKILL")),
                              Patience);
-    batch.field("url")->setText(batch.field("url")->text() + QStringLiteral(";now-ok-0-f"));
+    batch.line("url")->setText(batch.line("url")->text() + QStringLiteral(";now-ok-0-f"));
     release(QStringLiteral("b"));
     QTRY_VERIFY_WITH_TIMEOUT(batch.controlsEnabled(), Patience);
     // d was killed first; b's failure is the other reason.
     QVERIFY2(batch.status().startsWith(QStringLiteral("Valmis: 3/5 tallennettu, 2 epäonnistui – 2 palautettu kenttään. "
                                                       "Yleisin syy (1/2): lataus keskeytyi")),
              qPrintable(batch.status()));
-    QCOMPARE(batch.field("url")->text(), QStringLiteral("wait-flaky-0-b;now-dies-0-d;now-ok-0-f"));
+    QCOMPARE(batch.line("url")->text(), QStringLiteral("wait-flaky-0-b;now-dies-0-d;now-ok-0-f"));
 
     batch.button()->click();
     QCOMPARE(batch.status(), QStringLiteral("Ladataan tiedostoja..5/3"));
     QTRY_VERIFY_WITH_TIMEOUT(batch.controlsEnabled(), Patience);
     QCOMPARE(batch.status(), allSaved);
-    QCOMPARE(batch.field("url")->text(), QStringLiteral("now-ok-0-f"));
+    QCOMPARE(batch.line("url")->text(), QStringLiteral("now-ok-0-f"));
     QCOMPARE(savedFiles(), QStringList({"a.mp4", "b.mp4", "c.mp4", "d.mp4", "e.mp4", "f.mp4"}));
     for (const QString id : {"a", "c", "e", "f"})
         QCOMPARE(runs(id), 1);
@@ -700,12 +650,12 @@ void TestBatch::batchEnd()
                                                 QDir::Name),
           "saved");
     QCOMPARE(batch.bar(), 100);
-    QTEST(batch.field("url")->text(), "field");
+    QTEST(batch.line("url")->text(), "field");
     // The error messages outlive the texts that replaced them, for the mouse
     // and for a screen reader; a failed fetcher's message names the partial
     // file it left.
-    QCOMPARE(batch.field("statusbar")->accessibleDescription(), batch.field("statusbar")->toolTip());
-    QStringList kept = batch.field("statusbar")->toolTip().split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(batch.line("statusbar")->accessibleDescription(), batch.line("statusbar")->toolTip());
+    QStringList kept = batch.line("statusbar")->toolTip().split(u'\n', Qt::SkipEmptyParts);
     kept.sort();
     QCOMPARE(kept.size(), errors.size());
     for (int i = 0; i < errors.size(); ++i) {
@@ -724,13 +674,13 @@ void TestBatch::savedWithWarning()
     if (!disk.problem.isEmpty())
         QSKIP(qPrintable(disk.problem));
     Batch batch;
-    batch.field("outputfile")->setText(disk.path);
+    batch.line("outputfile")->setText(disk.path);
     batch.start(QStringLiteral("now-ok-0-a"), 1);
     QTRY_VERIFY_WITH_TIMEOUT(batch.controlsEnabled(), Patience);
     QCOMPARE(batch.status(), allSaved + QStringLiteral(" (1 varoitus, katso työkaluvihje)"));
-    QVERIFY2(batch.field("statusbar")->toolTip().startsWith(QStringLiteral("VAROITUS: video tallennettiin nimellä ")
+    QVERIFY2(batch.line("statusbar")->toolTip().startsWith(QStringLiteral("VAROITUS: video tallennettiin nimellä ")
                                                              + disk.path + QStringLiteral("/a.mp4")),
-             qPrintable(batch.field("statusbar")->toolTip()));
+             qPrintable(batch.line("statusbar")->toolTip()));
     QCOMPARE(QDir(disk.path).entryList(QDir::Files | QDir::Hidden | QDir::AllDirs | QDir::NoDotAndDotDot),
              QStringList{QStringLiteral("a.mp4")});
 }
@@ -866,7 +816,7 @@ void TestBatch::reasonsInView()
     Batch batch;
     batch.window->show();
     QVERIFY(QTest::qWaitForWindowExposed(batch.window.get()));
-    QLineEdit *status = batch.field("statusbar");
+    QLineEdit *status = batch.line("statusbar");
     batch.start(QStringLiteral("now-fail-0-") + id + QStringLiteral(";wait-ok-0-b"), 1);
     QTRY_VERIFY_WITH_TIMEOUT(started(QStringLiteral("b")), Patience);
     QVERIFY2(status->text().startsWith(QStringLiteral("ERROR: fake failure ") + id), qPrintable(status->text()));
@@ -908,11 +858,11 @@ void TestBatch::noFreeSlot()
     Batch batch;
     batch.start(QStringLiteral("wait-ok-0-a;wait-ok-0-b;wait-ok-0-c;wait-ok-0-d;wait-ok-0-e;now-ok-0-f;now-ok-0-g"), 5);
     QCOMPARE(batch.status(), QStringLiteral("Ladataan tiedostoja..5/7"));
-    QCOMPARE(batch.field("url")->text(), QStringLiteral("now-ok-0-f;now-ok-0-g"));
+    QCOMPARE(batch.line("url")->text(), QStringLiteral("now-ok-0-f;now-ok-0-g"));
 
     // All five slots busy: the address taken goes back to the front of the field.
     batch.window->StartProcessing();
-    QCOMPARE(batch.field("url")->text(), QStringLiteral("now-ok-0-f;now-ok-0-g"));
+    QCOMPARE(batch.line("url")->text(), QStringLiteral("now-ok-0-f;now-ok-0-g"));
 
     for (const QString id : {"a", "b", "c", "d", "e"})
         release(id);
@@ -923,13 +873,16 @@ void TestBatch::noFreeSlot()
 
 void TestBatch::windowEndsJobs()
 {
-    Batch batch;
-    batch.start(QStringLiteral("wait-ok-0-a"), 1);
-    const QString fetched = QStringLiteral("out/.lumora-partial/%1/a.flv").arg(StagingFolder::key("wait-ok-0-a"));
+    auto batch = std::make_unique<Batch>();
+    batch->work.setAutoRemove(false);
+    const auto removeWork = qScopeGuard([root = batch->work.path()] { QDir(root).removeRecursively(); });
+    batch->start(QStringLiteral("wait-ok-0-a"), 1);
+    const QString fetched = batch->work.filePath(
+        QStringLiteral("out/.lumora-partial/%1/a.flv").arg(StagingFolder::key("wait-ok-0-a")));
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(fetched), Patience);
-    const QString child = QStringLiteral("/proc/") + QString::fromLatin1(readAll("started-a").trimmed());
+    const QString child = QStringLiteral("/proc/") + QString::fromLatin1(readFile(QStringLiteral("started-a")).trimmed());
     QVERIFY(QFile::exists(child));
-    batch.window.reset();
+    batch.reset();
     QVERIFY2(!QFile::exists(child), qPrintable(child));
     // What was fetched so far stays, for the next try to resume.
     QVERIFY(QFile::exists(fetched));
@@ -1037,7 +990,7 @@ void TestBatch::listOutlivesWindow()
         runApart(program, list, QStringLiteral("out"), 2);
     }
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QStringLiteral("out/a.mp4")) && started("b") && started("c"), Patience);
-    const QString child = QStringLiteral("/proc/") + QString::fromLatin1(readAll("started-b").trimmed());
+    const QString child = QStringLiteral("/proc/") + QString::fromLatin1(readFile(QStringLiteral("started-b")).trimmed());
     // A second copy started meanwhile keeps a journal of its own: the
     // running one's is not taken over.
     {
@@ -1147,13 +1100,13 @@ void TestBatch::brokenJournals()
     QVERIFY2(batch.status().startsWith(setAside + name + QStringLiteral(".unreadable-")), qPrintable(batch.status()));
     QVERIFY(QFileInfo::exists(batch.status().mid(setAside.size())));
     QVERIFY(!QFileInfo(name).exists() && !QFileInfo(name).isSymLink());
-    QCOMPARE(batch.field("url")->text(), QString());
+    QCOMPARE(batch.line("url")->text(), QString());
     if (damage == QLatin1String("link")) {
         QFile target(elsewhere);
         QVERIFY(target.open(QIODevice::ReadOnly));
         QCOMPARE(target.readAll(), journal);
     }
-    batch.field("outputfile")->setText(QStringLiteral("out"));
+    batch.line("outputfile")->setText(QStringLiteral("out"));
     batch.window->findChild<QCheckBox *>()->setChecked(false);
     batch.start(QStringLiteral("now-ok-0-a"), 1);
     QTRY_COMPARE_WITH_TIMEOUT(batch.status(), allSaved, Patience);
@@ -1203,7 +1156,7 @@ void TestBatch::listGivenAgain()
     longList << QStringLiteral("now-ok-0-n2");
     batch.start(longList.join(u';'), 5);
     QTRY_COMPARE_WITH_TIMEOUT(batch.status(), allSaved + QStringLiteral(" (150 oli jo kansiossa)"), Patience);
-    QCOMPARE(batch.field("url")->text(), QStringLiteral("now-ok-0-n2"));
+    QCOMPARE(batch.line("url")->text(), QStringLiteral("now-ok-0-n2"));
     QCOMPARE(savedFiles().size(), 160);
     QVERIFY(runs("l0") == 1 && runs("l149") == 1 && runs("n1") == 1 && runs("n2") == 1);
 }

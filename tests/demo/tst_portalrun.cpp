@@ -2,6 +2,7 @@
 // HTTP server, and the rtmpdump-zvb stand-in fetching with Debian's rtmpdump.
 #include "leftovers.h"
 #include "smalldisk.h"
+#include "testfiles.h"
 
 #include <QtTest>
 #include <QTcpSocket>
@@ -57,12 +58,6 @@ bool decodesCleanly(const QString &file)
     const Finished done = run(QStringLiteral("ffmpeg"),
                               {"-nostdin", "-v", "error", "-i", file, "-f", "null", "-"});
     return done.exitCode == 0 && done.err.trimmed().isEmpty();
-}
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 double lastPercent(const QByteArray &stderrText)
@@ -340,7 +335,7 @@ private slots:
         QVERIFY(err.contains("WARNING"));
         QVERIFY(lastPercent(err) > 95);
         QVERIFY(!QFile::exists(work.filePath(fileName + ".part")));
-        const QByteArray resumed = fileBytes(work.filePath(fileName));
+        const QByteArray resumed = readFile(work.filePath(fileName));
         QVERIFY(resumed == whole);
     }
 
@@ -364,7 +359,7 @@ private slots:
             const Finished done = finish(standin);
             QVERIFY2(done.exitCode > 0 && done.err.contains("ERROR: cannot write"), done.err.constData());
             QVERIFY2(!done.err.contains("WARNING"), "a full disk is no reason to try again");
-            const QByteArray partial = fileBytes(work.filePath(fileName));
+            const QByteArray partial = readFile(work.filePath(fileName));
             QVERIFY(partial.size() > whole.size() / 2 && partial.size() >= kept.size() * 9 / 10);
             QVERIFY(whole.startsWith(partial.left(partial.size() - 16 * 1024)));
             kept = partial;
@@ -373,7 +368,7 @@ private slots:
         QProcess standin;
         startStandin(standin, work.path(), QStringLiteral("1004"), true);
         QCOMPARE(finish(standin).exitCode, 0);
-        QCOMPARE(fileBytes(work.filePath(fileName)), whole);
+        QCOMPARE(readFile(work.filePath(fileName)), whole);
         QVERIFY(!QFile::exists(work.filePath(fileName + ".part")));
     }
 
@@ -423,13 +418,13 @@ private:
         QTemporaryDir straight;
         QProcess reference;
         startStandin(reference, straight.path(), videoId, true);
-        return finish(reference).exitCode == 0 ? fileBytes(straight.filePath(fileName)) : QByteArray();
+        return finish(reference).exitCode == 0 ? readFile(straight.filePath(fileName)) : QByteArray();
     }
 
     bool restartNginx()
     {
         bool ok = false;
-        const pid_t pid = pid_t(fileBytes(runPath("nginx.pid")).trimmed().toLongLong(&ok));
+        const pid_t pid = pid_t(readFile(runPath("nginx.pid")).trimmed().toLongLong(&ok));
         if (!ok || ::kill(pid, SIGTERM) != 0)
             return false;
         QDeadlineTimer gone(15000);

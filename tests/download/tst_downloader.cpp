@@ -1,9 +1,11 @@
 #include "download/downloader.h"
 #include "external/externalprograms.h"
 #include "fakeprograms.h"
+#include "jobrun.h"
 #include "longticks.h"
 #include "mediaclip.h"
 #include "smalldisk.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -16,21 +18,10 @@
 
 namespace {
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void touch(const QString &path)
-{
-    QFile(path).open(QIODevice::WriteOnly);
-}
-
 // A file of that name pattern in a staging folder, or an empty string.
-QString staged(const QString &name)
+QString staged(const JobRun &run, const QString &name)
 {
-    QDirIterator it(QStringLiteral("."), {name}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    QDirIterator it(run.path(QStringLiteral(".")), {name}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         if (const QString path = it.next(); path.contains(QLatin1String("/.lumora-partial/")))
             return path;
@@ -38,55 +29,8 @@ QString staged(const QString &name)
     return QString();
 }
 
-// A job run in a fresh working directory. The fake fetchers, which run in the
-// job's staging folder, wait for the file "$WORK/go", which appears with the
-// job's first report, so every run shows its progress reports however fast
-// the machine; "go2" likewise once a progress report of the conversion has arrived.
-class JobRun
-{
-public:
-    JobRun()
-    {
-        QDir::setCurrent(work.path());
-        qputenv("WORK", QFile::encodeName(work.path()));
-    }
-    ~JobRun()
-    {
-        job.reset();
-        QDir::setCurrent(QDir::tempPath());
-    }
-
-    void start(int fixMp4, const QString &pageUrl, const QString &folder)
-    {
-        job = std::make_unique<downloader>(0, fixMp4, pageUrl, folder);
-        QObject::connect(job.get(), &downloader::valueChanged, job.get(),
-                         [this](int, int p1, int p2, int err, const QString &msg) { record(p1, p2, err, msg); });
-    }
-
-    // Kinds by the values alone, as the batch controller sees them: P progress,
-    // E error, F fetch done, D done; a run of equal kinds is written once.
-    void record(int percent1, int percent2, int err, const QString &msg)
-    {
-        const QChar kind = err ? u'E' : percent1 != 100 ? u'P' : percent2 == 0 ? u'F' : percent2 == 100 ? u'D' : u'P';
-        if (!kinds.endsWith(kind))
-            kinds += kind;
-        ended = kind == u'E' || kind == u'D';
-        errmsg = msg;
-        touch(work.filePath(QStringLiteral("go")));
-        if (!err && percent2 > 0)
-            touch(work.filePath(QStringLiteral("go2")));
-    }
-
-    QTemporaryDir work;
-    std::unique_ptr<downloader> job;
-    QString kinds;
-    QString errmsg;
-    bool ended = false;
-};
-
-// Bounded, so that a fake left behind by a failed test ends by itself.
-const QByteArray waitGo = "for ((i = 0; i < 5000; ++i)); do [ -e \"$WORK/go\" ] && break; sleep 0.02; done\n";
-const QByteArray namesClip = "printf 'Saving to clip.flv\\n' >&2; printf 'not a video' > clip.flv\n";
+const QByteArray waitGo = FakePrograms::WaitGo;
+const QByteArray namesClip = FakePrograms::fetcherScript(FakePrograms::Fetcher::NamesClip);
 
 } // namespace
 
@@ -118,6 +62,7 @@ void TestDownloader::initTestCase()
 {
     clip = makeFlvClip(clips.path(), QStringLiteral("clip.flv"));
     QVERIFY(!clip.isEmpty());
+    qputenv("CLIP", QFile::encodeName(clip));
     clipInfo = probeMedia(clip);
     QVERIFY(clipInfo.valid());
 }
@@ -208,11 +153,10 @@ void TestDownloader::reports()
     if (!fetcher.isEmpty())
         fakes.addScript(external::fetcherProgram(), fetcher);
     if (!converter.isEmpty())
-        fakes.addScript(external::converterProgram(), converter);
+        fakes.addConverter(converter);
     JobRun run;
-    QDir(run.work.path()).mkdir(QStringLiteral("out"));
-    run.start(fixMp4, QStringLiteral("http://portal/video/1"), QStringLiteral("out"));
-    QTRY_VERIFY_WITH_TIMEOUT(run.ended, 30000);
+    run.start(fixMp4, run.path(QStringLiteral("out")));
+    QVERIFY(run.wait(30000));
 
     QFETCH(QString, kinds);
     QVERIFY2(run.kinds.contains(QRegularExpression(kinds)), qPrintable(run.kinds));
@@ -220,14 +164,14 @@ void TestDownloader::reports()
     QVERIFY2(errmsg.isEmpty() ? run.errmsg.isEmpty() : run.errmsg.contains(QRegularExpression(errmsg)),
              qPrintable(run.errmsg));
     QFETCH(bool, fetchedKept);
-    QCOMPARE(!staged(QStringLiteral("clip.flv")).isEmpty(), fetchedKept);
+    QCOMPARE(!staged(run, QStringLiteral("clip.flv")).isEmpty(), fetchedKept);
     if (fetchedKept)
-        QVERIFY2(run.errmsg.endsWith(QFileInfo(staged(QStringLiteral("clip.flv"))).absoluteFilePath()),
+        QVERIFY2(run.errmsg.endsWith(QFileInfo(staged(run, QStringLiteral("clip.flv"))).absoluteFilePath()),
                  qPrintable(run.errmsg));
     // No half-written file ever carries a final name, and nothing lands beside the folder.
-    QCOMPARE(QDir(QStringLiteral("out")).entryList(QDir::Files),
+    QCOMPARE(QDir(run.path(QStringLiteral("out"))).entryList(QDir::Files),
              run.kinds.endsWith(u'D') ? QStringList{QStringLiteral("clip.mp4")} : QStringList());
-    QVERIFY(staged(QStringLiteral("*.mp4")).isEmpty());
+    QVERIFY(staged(run, QStringLiteral("*.mp4")).isEmpty());
     QCOMPARE(QDir().entryList({QStringLiteral("*.flv"), QStringLiteral("*.mp4")}, QDir::Files), QStringList());
 }
 
@@ -245,15 +189,11 @@ void TestDownloader::fetcherArguments()
 {
     QFETCH(QString, pageUrl);
     FakePrograms fakes;
-    fakes.addScript(external::fetcherProgram(), "printf '%s\\0' \"$@\" > \"$WORK/args\"");
+    fakes.addFetcher(FakePrograms::Fetcher::Records);
     JobRun run;
-    run.start(0, pageUrl, QString());
-    QTRY_VERIFY_WITH_TIMEOUT(run.ended, 30000);
-
-    const QByteArray received = readFile(run.work.filePath(QStringLiteral("args")));
-    QStringList arguments = QString::fromUtf8(received).split(QChar(0));
-    QCOMPARE(arguments.takeLast(), QString());
-    QCOMPARE(arguments, external::fetcherArguments(pageUrl));
+    run.start(0, QString(), pageUrl);
+    QVERIFY(run.wait(30000));
+    QCOMPARE(FakePrograms::recordedArguments(), QList<QStringList>{external::fetcherArguments(pageUrl)});
 }
 
 void TestDownloader::finishing_data()
@@ -290,17 +230,15 @@ void TestDownloader::finishing()
     fakes.addScript(external::fetcherProgram(), "cp -- '" + clip.toUtf8() + "' '" + name + ".flv'\n"
                                                 "printf 'Saving to %s.flv\\n' '" + name + "' >&2");
     JobRun run;
-    const QDir out(QDir(run.work.path()).filePath(folder.isEmpty() ? QStringLiteral(".") : folder));
+    const QDir out(QDir::current().filePath(folder.isEmpty() ? QStringLiteral(".") : folder));
     QVERIFY(out.mkpath(QStringLiteral(".")));
     const QString older = out.filePath(QString::fromUtf8(name) + ".mp4");
     if (targetExists) {
-        QFile file(older);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("an older file of the same name");
+        QVERIFY(writeFile(older, "an older file of the same name"));
     }
     const LongTicks noTicks;
-    run.start(fixMp4, QStringLiteral("http://portal/video/1"), folder);
-    QTRY_VERIFY_WITH_TIMEOUT(run.ended, 60000);
+    run.start(fixMp4, folder);
+    QVERIFY(run.wait(60000));
 
     QVERIFY2(run.kinds.contains(QRegularExpression(QStringLiteral("^FP?D$"))), qPrintable(run.kinds));
     // The older file stays as it was; the video takes the next free name.
@@ -320,7 +258,7 @@ void TestDownloader::finishing()
         QCOMPARE(readFile(target), readFile(clip));
     }
     // Nothing is left behind: no fetched file, no staging folder.
-    QVERIFY(staged(QStringLiteral("*.flv")).isEmpty());
+    QVERIFY(staged(run, QStringLiteral("*.flv")).isEmpty());
     QVERIFY(!out.exists(QStringLiteral(".lumora-partial")));
 }
 
@@ -358,18 +296,18 @@ void TestDownloader::secondPress()
     QFETCH(bool, changed);
     QFETCH(bool, fetchedAgain);
     JobRun run;
-    QDir(run.work.path()).mkdir(QStringLiteral("out"));
+    const QString out = run.path(QStringLiteral("out"));
     {
         FakePrograms fakes;
         fakes.addScript(external::fetcherProgram(), fetcher);
         if (!converter.isEmpty())
             fakes.addScript(external::converterProgram(), converter);
-        run.start(1, QStringLiteral("http://portal/video/1"), QStringLiteral("out"));
-        QTRY_VERIFY_WITH_TIMEOUT(run.ended, 30000);
+        run.start(1, out);
+        QVERIFY(run.wait(30000));
         QVERIFY2(run.kinds.endsWith(u'E'), qPrintable(run.kinds));
-        QCOMPARE(QDir(QStringLiteral("out")).entryList(QDir::Files), QStringList());
+        QCOMPARE(QDir(out).entryList(QDir::Files), QStringList());
     }
-    const QString kept = staged(QStringLiteral("clip.flv"));
+    const QString kept = staged(run, QStringLiteral("clip.flv"));
     QVERIFY2(run.errmsg.endsWith(QFileInfo(kept).absoluteFilePath()), qPrintable(run.errmsg));
     if (changed) {
         QFile file(kept);
@@ -383,21 +321,21 @@ void TestDownloader::secondPress()
                                                 "cp -- '" + clip.toUtf8() + "' clip.flv\n"
                                                 "printf 'Saving to clip.flv\\n(100.0%%)\\r' >&2");
     // The first job lets go of its staging folder only when it is deleted.
-    run.job.reset();
+    run.stop();
     run.ended = false;
-    run.start(1, QStringLiteral("http://portal/video/1"), QStringLiteral("out"));
-    QTRY_VERIFY_WITH_TIMEOUT(run.ended, 30000);
-    QCOMPARE(QFile::exists(run.work.filePath(QStringLiteral("fetched again"))), fetchedAgain);
+    run.start(1, out);
+    QVERIFY(run.wait(30000));
+    QCOMPARE(QFile::exists(run.path(QStringLiteral("work/fetched again"))), fetchedAgain);
     QFETCH(QString, again);
     if (!again.isEmpty()) {
         QVERIFY2(run.errmsg.contains(QRegularExpression(again)), qPrintable(run.errmsg));
-        QVERIFY(QFileInfo(staged(QStringLiteral("clip.flv"))).size() > 0);
-        QCOMPARE(QDir(QStringLiteral("out")).entryList(QDir::Files), QStringList());
+        QVERIFY(QFileInfo(staged(run, QStringLiteral("clip.flv"))).size() > 0);
+        QCOMPARE(QDir(out).entryList(QDir::Files), QStringList());
         return;
     }
     QVERIFY2(run.kinds.endsWith(u'D'), qPrintable(run.kinds + u' ' + run.errmsg));
-    QVERIFY(probeMedia(QStringLiteral("out/clip.mp4")).valid());
-    QVERIFY(!QDir(QStringLiteral("out")).exists(QStringLiteral(".lumora-partial")));
+    QVERIFY(probeMedia(out + QStringLiteral("/clip.mp4")).valid());
+    QVERIFY(!QDir(out).exists(QStringLiteral(".lumora-partial")));
 }
 
 void TestDownloader::fullDisk_data()
@@ -443,18 +381,17 @@ void TestDownloader::fullDisk()
     QFETCH(qint64, room);
 
     FakePrograms fakes;
-    fakes.addScript(external::fetcherProgram(),
-                    fetcher.isEmpty() ? "cp -- '" + clip.toUtf8() + "' clip.flv\nprintf 'Saving to clip.flv\\n' >&2"
-                                      : fetcher);
+    fetcher.isEmpty() ? fakes.addFetcher(FakePrograms::Fetcher::CopiesClip)
+                      : fakes.addScript(external::fetcherProgram(), fetcher);
     if (!converter.isEmpty())
-        fakes.addScript(external::converterProgram(), converter);
+        fakes.addConverter(converter);
     JobRun run;
-    const QString out = run.work.filePath(QStringLiteral("out"));
+    const QString out = run.path(QStringLiteral("out"));
     SmallDisk disk(out, QFileInfo(clip).size() + room);
     if (!disk.mounted())
         QSKIP(SmallDisk::NoMount);
-    run.start(fixMp4, QStringLiteral("http://portal/video/1"), QStringLiteral("out"));
-    QTRY_VERIFY_WITH_TIMEOUT(run.ended, 30000);
+    run.start(fixMp4, out);
+    QVERIFY(run.wait(30000));
 
     QFETCH(QString, errmsg);
     if (errmsg.isEmpty()) {
@@ -463,27 +400,26 @@ void TestDownloader::fullDisk()
         return;
     }
     QVERIFY2(run.errmsg.contains(QRegularExpression(errmsg)), qPrintable(run.errmsg));
-    const QString kept = staged(QStringLiteral("clip.flv"));
+    const QString kept = staged(run, QStringLiteral("clip.flv"));
     QVERIFY(QFileInfo(kept).size() > 0);
     QVERIFY(run.errmsg.endsWith(QFileInfo(kept).absoluteFilePath()));
     QCOMPARE(QDir(out).entryList(QDir::Files), QStringList());
-    QVERIFY(staged(QStringLiteral("*.mp4")).isEmpty());
+    QVERIFY(staged(run, QStringLiteral("*.mp4")).isEmpty());
 }
 
 // The window closed mid-conversion: no half-written file stays, the fetched one does.
 void TestDownloader::deletedWhileConverting()
 {
     FakePrograms fakes;
-    fakes.addScript(external::fetcherProgram(), namesClip);
-    fakes.addScript(external::converterProgram(), "out=\"${@: -1}\"; printf half > \"${out#file:}\"; sleep 60");
+    fakes.addFetcher(FakePrograms::Fetcher::NamesClip);
+    fakes.addConverter( "out=\"${@: -1}\"; printf half > \"${out#file:}\"; sleep 60");
     JobRun run;
-    QDir(run.work.path()).mkdir(QStringLiteral("out"));
-    run.start(1, QStringLiteral("http://portal/video/1"), QStringLiteral("out"));
-    QTRY_VERIFY_WITH_TIMEOUT(!staged(QStringLiteral("clip.mp4")).isEmpty(), 30000);
-    run.job.reset();
-    QVERIFY(staged(QStringLiteral("clip.mp4")).isEmpty());
-    QVERIFY(!staged(QStringLiteral("clip.flv")).isEmpty());
-    QCOMPARE(QDir(QStringLiteral("out")).entryList(QDir::Files), QStringList());
+    run.start(1, run.path(QStringLiteral("out")));
+    QTRY_VERIFY_WITH_TIMEOUT(!staged(run, QStringLiteral("clip.mp4")).isEmpty(), 30000);
+    run.stop();
+    QVERIFY(staged(run, QStringLiteral("clip.mp4")).isEmpty());
+    QVERIFY(!staged(run, QStringLiteral("clip.flv")).isEmpty());
+    QCOMPARE(QDir(run.path(QStringLiteral("out"))).entryList(QDir::Files), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestDownloader)

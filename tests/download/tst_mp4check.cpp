@@ -2,6 +2,7 @@
 #include "download/mp4check.h"
 #include "external/externalprograms.h"
 #include "mediaclip.h"
+#include "testfiles.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -35,12 +36,6 @@ QByteArray sizedBox(quint32 size, const char *type, const QByteArray &body)
     QByteArray header(4, Qt::Uninitialized);
     qToBigEndian<quint32>(size, header.data());
     return header + type + body;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QByteArray convert(const QString &clip, const QString &mp4, const QStringList &extra = {})

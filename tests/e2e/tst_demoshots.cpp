@@ -42,41 +42,28 @@ bool keep(const QImage &shot, const char *name)
 
 } // namespace
 
-class DemoShotsTest : public QObject
+class DemoShotsTest : public PortalSuite
 {
     Q_OBJECT
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void searchThenBatch();
-
-private:
-    PortalRun portal;
-    QTemporaryDir work;
 };
 
 void DemoShotsTest::initTestCase()
 {
     QVERIFY2(QGuiApplication::platformName() == QLatin1String("xcb"),
              "this test wants a real X server (run it under xvfb-run)");
-    QVERIFY(work.isValid());
     // As the program does, so that the dialog's buttons read as a user sees them.
     QVERIFY(loadToolkitFinnish(*QCoreApplication::instance()));
-    const QString problem = portal.start(work.path());
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-}
-
-void DemoShotsTest::cleanupTestCase()
-{
-    const QString problem = portal.stop();
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    PortalSuite::initTestCase();
 }
 
 void DemoShotsTest::searchThenBatch()
 {
     WindowDriver driver;
-    QVERIFY(QTest::qWaitForWindowExposed(&driver.window));
+    QVERIFY(QTest::qWaitForWindowExposed(driver.window.get()));
     QDialog *dialog = driver.search(QStringLiteral("ää"));
     QVERIFY(dialog);
     QTRY_VERIFY_WITH_TIMEOUT(WindowDriver::searchEnded(dialog), Patience);
@@ -98,7 +85,7 @@ void DemoShotsTest::searchThenBatch()
     driver.startBatch(driver.line("url")->text(), work.filePath(QStringLiteral("out")), 2);
     QTRY_VERIFY_WITH_TIMEOUT(childProcesses().filter(QStringLiteral("(ffmpeg)")).size() == 2 && driver.bar() >= 93,
                              Patience);
-    QVERIFY(grabPainted(&driver.window, &shot));
+    QVERIFY(grabPainted(driver.window.get(), &shot));
     QVERIFY2(driver.bar() < 100, "the batch ended before the picture was taken");
     QVERIFY(!childProcesses().filter(QStringLiteral("(ffmpeg)")).isEmpty());
     QVERIFY(keep(shot, "batch-in-progress.png"));

@@ -12,7 +12,9 @@
 #include "mediaclip.h"
 #include "mountedfilesystem.h"
 #include "portalrun.h"
+#include "readonlyfolder.h"
 #include "smalldisk.h"
+#include "testfiles.h"
 #include "windowdriver.h"
 
 #include <QDialog>
@@ -39,54 +41,6 @@ namespace {
 
 constexpr int Patience = 120000;
 const QString saved = QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!");
-
-bool run(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit
-           && process.exitCode() == 0;
-}
-
-bool durationMatches(const QString &file, const QString &source)
-{
-    const MediaInfo made = probeMedia(file);
-    return made.valid() && qAbs(made.duration - probeMedia(source).duration) <= 0.2;
-}
-
-// An output folder nobody may write to. Root writes through file modes, so for
-// root it is a read-only file system, which needs the right to mount.
-class ReadOnlyFolder
-{
-public:
-    explicit ReadOnlyFolder(const QString &path) : path(path)
-    {
-        QDir().mkpath(path);
-        if (::geteuid() != 0) {
-            made = QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner);
-            return;
-        }
-        mounted = run(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
-                                               QStringLiteral("-o"), QStringLiteral("ro,size=1m"),
-                                               QStringLiteral("tmpfs"), path});
-        made = mounted;
-    }
-    ~ReadOnlyFolder()
-    {
-        if (mounted)
-            run(QStringLiteral("umount"), {path});
-        else
-            QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
-    ReadOnlyFolder(const ReadOnlyFolder &) = delete;
-    ReadOnlyFolder &operator=(const ReadOnlyFolder &) = delete;
-
-    bool made = false;
-
-private:
-    QString path;
-    bool mounted = false;
-};
 
 QList<double> sortedDurations(const QStringList &files)
 {
@@ -134,7 +88,7 @@ class BarRecord
 public:
     explicit BarRecord(WindowDriver &driver)
     {
-        QObject::connect(driver.window.findChild<QProgressBar *>(QStringLiteral("progressBar")),
+        QObject::connect(driver.window->findChild<QProgressBar *>(QStringLiteral("progressBar")),
                          &QProgressBar::valueChanged, [this](int value) { values << value; });
     }
     int firstAboveZero() const
@@ -147,13 +101,11 @@ public:
 
 } // namespace
 
-class FaultsTest : public QObject
+class FaultsTest : public PortalSuite
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
     void init();
     void streamServerRestartsMidDownload();
     void unknownVideoAmongGoodOnes();
@@ -180,23 +132,7 @@ private:
     bool startAtOwnPace(WindowDriver &driver, const QString &id, int percent);
     void resumeAndCheck(WindowDriver &driver, const QString &id, const QString &name,
                         const std::function<void()> &start);
-
-    PortalRun portal;
-    QTemporaryDir work;
 };
-
-void FaultsTest::initTestCase()
-{
-    QVERIFY(work.isValid());
-    const QString problem = portal.start(work.path());
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-}
-
-void FaultsTest::cleanupTestCase()
-{
-    const QString problem = portal.stop();
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-}
 
 void FaultsTest::init()
 {
@@ -231,7 +167,7 @@ void FaultsTest::streamServerRestartsMidDownload()
     QCOMPARE(driver.status(), saved);
     QVERIFY2(driver.statusHistory().filter(QStringLiteral("ERROR")).isEmpty(),
              qPrintable(driver.statusHistory().join(u'\n')));
-    QVERIFY(durationMatches(QDir(outFolder()).filePath(QStringLiteral("Sää ja ilmasto.mp4")),
+    QVERIFY(sameLength(QDir(outFolder()).filePath(QStringLiteral("Sää ja ilmasto.mp4")),
                             portal.sourceVideo(QStringLiteral("1002"))));
     QCOMPARE(QDir(work.path()).entryList({QStringLiteral("*.flv*")}, QDir::Files), QStringList());
 }
@@ -277,9 +213,8 @@ void FaultsTest::outputFolderNotWritable()
             QSKIP("no way to make a folder read-only for this user here (mount refused)");
         folder = work.filePath(QStringLiteral("locked"));
     } else {
-        QFile plain(work.filePath(QStringLiteral("plain")));
-        QVERIFY(plain.open(QIODevice::WriteOnly));
-        folder = plain.fileName() + QStringLiteral("/out");
+        QVERIFY(writeFile(work.filePath(QStringLiteral("plain"))));
+        folder = work.filePath(QStringLiteral("plain/out"));
     }
 
     WindowDriver driver;
@@ -329,7 +264,7 @@ void FaultsTest::fullDisk()
     QTRY_VERIFY_WITH_TIMEOUT(driver.controlsEnabled(), Patience);
     if (failure.isEmpty()) {
         QCOMPARE(driver.status(), saved);
-        QVERIFY(durationMatches(QDir(outFolder()).filePath(name + QStringLiteral(".mp4")), portal.sourceVideo(id)));
+        QVERIFY(sameLength(QDir(outFolder()).filePath(name + QStringLiteral(".mp4")), portal.sourceVideo(id)));
         QCOMPARE(QDir(outFolder()).entryList(QDir::Files | QDir::Hidden | QDir::AllDirs | QDir::NoDotAndDotDot),
                  QStringList{name + QStringLiteral(".mp4")});
         return;
@@ -357,10 +292,7 @@ void FaultsTest::fullDisk()
 void FaultsTest::episodesOfOneTitle()
 {
     const QString older = QDir(outFolder()).filePath(QStringLiteral("Iltauutiset.mp4"));
-    QFile olderFile(older);
-    QVERIFY(olderFile.open(QIODevice::WriteOnly));
-    olderFile.write("last week's episode");
-    olderFile.close();
+    QVERIFY(writeFile(older, "last week's episode"));
     const QStringList ids{QStringLiteral("1007"), QStringLiteral("1008"), QStringLiteral("1009")};
     QStringList addresses, sources;
     for (const QString &id : ids) {
@@ -388,8 +320,7 @@ void FaultsTest::episodesOfOneTitle()
     QCOMPARE(QDir(outFolder()).entryList(QDir::Files | QDir::Hidden | QDir::AllDirs | QDir::NoDotAndDotDot, QDir::Name),
              QStringList({"Iltauutiset (2).mp4", "Iltauutiset (3).mp4", "Iltauutiset (4).mp4", "Iltauutiset (5).mp4",
                           "Iltauutiset (6).mp4", "Iltauutiset (7).mp4", "Iltauutiset.mp4"}));
-    QVERIFY(olderFile.open(QIODevice::ReadOnly));
-    QCOMPARE(olderFile.readAll(), QByteArray("last week's episode"));
+    QCOMPARE(readFile(older), QByteArray("last week's episode"));
     const QList<double> expected = sortedDurations(sources);
     const QDir out(outFolder());
     for (const QStringList &batch : {QStringList{"(2)", "(3)", "(4)"}, QStringList{"(5)", "(6)", "(7)"}}) {
@@ -453,7 +384,7 @@ void FaultsTest::convertedWithoutPortal()
     QTRY_VERIFY_WITH_TIMEOUT(driver.controlsEnabled(), Patience);
     QCOMPARE(driver.status(), saved);
     QVERIFY(!QFile::exists(started));
-    QVERIFY(durationMatches(QDir(outFolder()).filePath(QStringLiteral("Tietovisa.mp4")), portal.sourceVideo(id)));
+    QVERIFY(sameLength(QDir(outFolder()).filePath(QStringLiteral("Tietovisa.mp4")), portal.sourceVideo(id)));
     QCOMPARE(QDir(outFolder()).entryList(QDir::Files | QDir::Hidden | QDir::AllDirs | QDir::NoDotAndDotDot),
              QStringList{QStringLiteral("Tietovisa.mp4")});
 }
@@ -479,7 +410,7 @@ void FaultsTest::stickForAllUsers()
     QVERIFY(program.waitForFinished(Patience));
     QCOMPARE(QDir(stick.path).entryList(QDir::Files | QDir::Hidden | QDir::AllDirs | QDir::NoDotAndDotDot),
              QStringList{QStringLiteral("Tietovisa.mp4")});
-    QVERIFY(durationMatches(QDir(stick.path).filePath(QStringLiteral("Tietovisa.mp4")), portal.sourceVideo(id)));
+    QVERIFY(sameLength(QDir(stick.path).filePath(QStringLiteral("Tietovisa.mp4")), portal.sourceVideo(id)));
 }
 
 // The whole program killed mid-download takes its children with it and
@@ -539,7 +470,7 @@ void FaultsTest::resumeAndCheck(WindowDriver &driver, const QString &id, const Q
     QTRY_VERIFY_WITH_TIMEOUT(driver.controlsEnabled(), Patience);
     QCOMPARE(driver.status(), saved);
     QVERIFY2(bar.firstAboveZero() >= 35, qPrintable(QString::number(bar.firstAboveZero())));
-    QVERIFY(durationMatches(QDir(outFolder()).filePath(name + QStringLiteral(".mp4")), portal.sourceVideo(id)));
+    QVERIFY(sameLength(QDir(outFolder()).filePath(name + QStringLiteral(".mp4")), portal.sourceVideo(id)));
     QCOMPARE(QDir(outFolder()).entryList(QDir::Files | QDir::Hidden | QDir::AllDirs | QDir::NoDotAndDotDot),
              QStringList{name + QStringLiteral(".mp4")});
 }

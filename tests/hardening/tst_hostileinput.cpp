@@ -6,9 +6,8 @@
 #include "fakeprograms.h"
 #include "leftovers.h"
 #include "mediaclip.h"
+#include "windowdriver.h"
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -17,19 +16,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <memory>
-
-
 namespace {
 
 constexpr int Patience = 120000;
-
-// Writes its arguments, NUL-separated, to a file of its own, then refuses the
-// address as a fetcher does when the portal has no such video.
-const QByteArray recordingFetcher = R"sh(printf '%s\0' "$@" > "$(mktemp "$WORK/args.XXXXXX")"
-printf 'ERROR: osoitteella ei ole videota\n' >&2
-exit 1
-)sh";
 
 // Saves a real clip under the video's id, the last part of the address.
 QByteArray clipFetcher(const QString &clip)
@@ -38,36 +27,26 @@ QByteArray clipFetcher(const QString &clip)
            + "' \"$id.flv\"\nprintf '(100.0%%)\\r' >&2\nprintf 'Saving to %s.flv\\n' \"$id\" >&2\n";
 }
 
-class Window
+// The window over a fresh working folder, saving into its "out" five at a time.
+class Window : public WindowDriver
 {
 public:
-    Window() : window(std::make_unique<MainWindow>())
+    Window() : WindowDriver(false)
     {
         QDir::setCurrent(work.path());
         // Fetchers run in staging folders; what they share with the test lies here.
         qputenv("WORK", QFile::encodeName(work.path()));
         QDir(work.path()).mkdir(QStringLiteral("out"));
-        field("outputfile")->setText(work.filePath(QStringLiteral("out")));
-        window->findChild<QComboBox *>()->setCurrentIndex(4);
     }
-    ~Window()
-    {
-        window.reset();
-        QDir::setCurrent(QDir::tempPath());
-    }
+    ~Window() { QDir::setCurrent(QDir::tempPath()); }
 
-    QLineEdit *field(const char *name) const { return window->findChild<QLineEdit *>(QLatin1String(name)); }
-    bool idle() const
-    {
-        return window->findChild<QPushButton *>(QStringLiteral("pushButton"))->isEnabled();
-    }
     // Pastes the text into the empty address field and presses "Tallenna".
     void start(const QString &addresses, bool repairMp4)
     {
-        field("url")->clear();
-        field("url")->insert(addresses);
-        window->findChild<QCheckBox *>()->setChecked(repairMp4);
-        window->findChild<QPushButton *>(QStringLiteral("pushButton"))->click();
+        setUp(work.filePath(QStringLiteral("out")), 5, repairMp4);
+        line("url")->clear();
+        line("url")->insert(addresses);
+        button("pushButton")->click();
     }
     QStringList outputFolder() const
     {
@@ -75,19 +54,13 @@ public:
     }
 
     QTemporaryDir work;
-    std::unique_ptr<MainWindow> window;
 };
 
 // The page address each fetcher was given: the last of its arguments.
 QStringList recordedAddresses()
 {
     QStringList addresses;
-    for (const QString &name : QDir().entryList({QStringLiteral("args.*")}, QDir::Files)) {
-        QFile file(name);
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        QStringList arguments = QString::fromUtf8(file.readAll()).split(QChar(0));
-        arguments.removeLast();
+    for (const QStringList &arguments : FakePrograms::recordedArguments()) {
         if (arguments.size() >= 2 && arguments.at(arguments.size() - 2) == QLatin1String("--pageUrl"))
             addresses << arguments.constLast();
         else
@@ -96,8 +69,6 @@ QStringList recordedAddresses()
     addresses.sort();
     return addresses;
 }
-
-
 
 } // namespace
 
@@ -149,21 +120,21 @@ void TestHostileInput::addresses()
     QFETCH(QString, field);
     QFETCH(QStringList, pieces);
     FakePrograms fakes;
-    fakes.addScript(external::fetcherProgram(), recordingFetcher);
+    fakes.addFetcher(FakePrograms::Fetcher::Records);
     Window window;
     window.start(field, true);
-    QTRY_VERIFY_WITH_TIMEOUT(window.idle(), Patience);
+    QTRY_VERIFY_WITH_TIMEOUT(window.controlsEnabled(), Patience);
 
     QCOMPARE(recordedAddresses(), pieces);
     QFETCH(int, total);
-    const QString status = window.field("statusbar")->text();
+    const QString status = window.line("statusbar")->text();
     QVERIFY2(status.startsWith(QStringLiteral("Valmis: 0/%1 tallennettu, %1 epäonnistui – %2 palautettu kenttään. ")
                                    .arg(total)
                                    .arg(pieces.size())),
              qPrintable(status));
-    QCOMPARE(window.field("statusbar")->toolTip().count(QStringLiteral("ERROR: osoitteella ei ole videota")),
+    QCOMPARE(window.line("statusbar")->toolTip().count(QStringLiteral("ERROR: osoitteella ei ole videota")),
              pieces.size());
-    QCOMPARE(window.field("statusbar")->toolTip().count(QStringLiteral("ERROR: tyhjää osoitetta")),
+    QCOMPARE(window.line("statusbar")->toolTip().count(QStringLiteral("ERROR: tyhjää osoitetta")),
              total - pieces.size());
     QCOMPARE(window.outputFolder(), QStringList());
 }
@@ -212,7 +183,7 @@ void TestHostileInput::nothingLeftBehind()
     Window window;
     // One download first, so that what Qt opens once for good is open already.
     window.start(external::videoPageAddress(QStringLiteral("1000")), true);
-    QTRY_VERIFY_WITH_TIMEOUT(window.idle(), Patience);
+    QTRY_VERIFY_WITH_TIMEOUT(window.controlsEnabled(), Patience);
     QTRY_COMPARE_WITH_TIMEOUT(childProcesses(), QStringList(), 10000);
     const QStringList descriptors = openDescriptors();
 
@@ -220,9 +191,9 @@ void TestHostileInput::nothingLeftBehind()
     for (int id = 2001; id <= 2012; ++id)
         addresses << external::videoPageAddress(QString::number(id));
     window.start(addresses.join(u';'), true);
-    QTRY_VERIFY_WITH_TIMEOUT(window.idle(), Patience);
+    QTRY_VERIFY_WITH_TIMEOUT(window.controlsEnabled(), Patience);
 
-    QCOMPARE(window.field("statusbar")->text(), QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!"));
+    QCOMPARE(window.line("statusbar")->text(), QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!"));
     QCOMPARE(window.outputFolder().size(), 13);
     QCOMPARE(QDir().entryList({QStringLiteral("*.flv")}, QDir::Files), QStringList());
     // Jobs are deleted just after their last report.

@@ -9,6 +9,7 @@
 #include "jobrun.h"
 #include "mediaclip.h"
 #include "mountedfilesystem.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -30,12 +31,6 @@ printf 'video' > "$n.flv" 2>/dev/null
 printf '(100.0%%)\r' >&2
 printf 'Saving to %s.flv\n' "$n" >&2
 )";
-
-const QByteArray clipFetcher = "printf 'Saving to clip.flv\\n' >&2; printf 'video' > clip.flv\n";
-
-// Takes the output name as the job passes it and writes the smallest whole
-// MP4 there, an empty index box.
-const QByteArray copyingConverter = "out=${@: -1}; printf '\\0\\0\\0\\10moov' > \"${out#file:}\"\n";
 
 // A path in bytes, where "*" stands for any one name.
 bool existsAsBytes(const QByteArray &path)
@@ -97,6 +92,7 @@ void TestHostileOutput::initTestCase()
 {
     clip = makeFlvClip(clips.path(), QStringLiteral("clip.flv"), 1.0);
     QVERIFY(!clip.isEmpty());
+    qputenv("CLIP", QFile::encodeName(clip));
 }
 
 void TestHostileOutput::fetcherNames_data()
@@ -127,18 +123,14 @@ void TestHostileOutput::fetcherNames()
     for (const int fixMp4 : {0, 1}) {
         FakePrograms fakes;
         fakes.addScript(external::fetcherProgram(), namingFetcher);
-        fakes.addScript(external::converterProgram(), copyingConverter);
+        fakes.addConverter(FakePrograms::SmallestMp4);
         JobRun run;
-        QVERIFY(QDir().mkpath(run.path(QStringLiteral("out"))));
         const QByteArray root = QFile::encodeName(QDir::cleanPath(run.path(QStringLiteral("."))));
-        QFile nameFile(QStringLiteral("name"));
-        QVERIFY(nameFile.open(QIODevice::WriteOnly));
-        nameFile.write(QByteArray(name).replace('@', root));
-        nameFile.close();
+        QVERIFY(writeFile(QStringLiteral("name"), QByteArray(name).replace('@', root)));
         const QStringList before = run.files();
 
         run.start(fixMp4, run.path(QStringLiteral("out")));
-        QTRY_VERIFY_WITH_TIMEOUT(run.ended, Patience);
+        QVERIFY(run.wait(Patience));
 
         QCOMPARE(run.kinds.back(), u'E');
         QFETCH(QString, errmsg);
@@ -158,15 +150,13 @@ void TestHostileOutput::fetcherNames()
 void TestHostileOutput::floodWithoutCarriageReturn()
 {
     FakePrograms fakes;
-    fakes.addScript(external::fetcherProgram(),
-                    clipFetcher + "head -c 100000000 /dev/zero | tr '\\0' x >&2\nprintf '(100.0%%)\\r' >&2\n");
+    fakes.addFetcher(FakePrograms::Fetcher::NamesClip, "head -c 100000000 /dev/zero | tr '\\0' x >&2\nprintf '(100.0%%)\\r' >&2\n");
     JobRun run;
-    QVERIFY(QDir().mkpath(run.path(QStringLiteral("out"))));
     QVERIFY(resetPeakResident());
     const qint64 peakBefore = peakResidentKiB();
 
     run.start(0, run.path(QStringLiteral("out")));
-    QTRY_VERIFY_WITH_TIMEOUT(run.ended, Patience);
+    QVERIFY(run.wait(Patience));
 
     QVERIFY2(run.kinds.endsWith(QLatin1String("FD")), qPrintable(run.kinds + u' ' + run.errmsg));
     QVERIFY(QFile::exists(run.path(QStringLiteral("out/clip.mp4"))));
@@ -187,14 +177,12 @@ void TestHostileOutput::floodWithoutCarriageReturn()
 void TestHostileOutput::errorBeforeProgress()
 {
     FakePrograms fakes;
-    fakes.addScript(external::fetcherProgram(),
-                    "cp -- '" + clip.toUtf8() + "' clip.flv; printf 'Saving to clip.flv\\n' >&2\n"
-                    "printf 'ERROR: RTMP_ReadPacket, failed to read RTMP packet header\\n(40.0%%)\\r' >&2\n"
-                    "sleep 1; printf '(41.0%%)\\r' >&2; sleep 1\n");
+    fakes.addFetcher(FakePrograms::Fetcher::CopiesClip,
+                     "printf 'ERROR: RTMP_ReadPacket, failed to read RTMP packet header\\n(40.0%%)\\r' >&2\n"
+                     "sleep 1; printf '(41.0%%)\\r' >&2; sleep 1\n");
     JobRun run;
-    QVERIFY(QDir().mkpath(run.path(QStringLiteral("out"))));
     run.start(0, run.path(QStringLiteral("out")));
-    QTRY_VERIFY_WITH_TIMEOUT(run.ended, Patience);
+    QVERIFY(run.wait(Patience));
 
     QVERIFY2(run.kinds.endsWith(u'E'), qPrintable(run.kinds));
     QVERIFY2(run.errmsg.startsWith(QLatin1String("ERROR: RTMP_ReadPacket")), qPrintable(run.errmsg));
@@ -277,13 +265,11 @@ void TestHostileOutput::converterOutput()
     QFETCH(QByteArray, stderr);
     QFETCH(QByteArray, after);
     FakePrograms fakes;
-    fakes.addScript(external::fetcherProgram(), clipFetcher);
-    fakes.addScript(external::converterProgram(),
-                    "printf '" + stderr + "' >&2\n" + copyingConverter + "printf '" + after + "' >&2\n");
+    fakes.addFetcher(FakePrograms::Fetcher::NamesClip);
+    fakes.addConverter("printf '" + stderr + "' >&2\n" + FakePrograms::SmallestMp4 + "printf '" + after + "' >&2\n");
     JobRun run;
-    QVERIFY(QDir().mkpath(run.path(QStringLiteral("out"))));
     run.start(1, run.path(QStringLiteral("out")));
-    QTRY_VERIFY_WITH_TIMEOUT(run.ended, Patience);
+    QVERIFY(run.wait(Patience));
 
     QFETCH(QString, errmsg);
     if (errmsg.isEmpty()) {
@@ -321,17 +307,13 @@ void TestHostileOutput::folders()
     QFETCH(QString, target);
     for (const int fixMp4 : {0, 1}) {
         FakePrograms fakes;
-        fakes.addScript(external::fetcherProgram(),
-                        "cp -- '" + clip.toUtf8() + "' clip.flv; printf 'Saving to clip.flv\\n' >&2\n");
+        fakes.addFetcher(FakePrograms::Fetcher::CopiesClip);
         JobRun run;
-        QVERIFY(QDir().mkpath(run.path(QStringLiteral("out"))));
         QVERIFY(QDir().mkpath(run.path(QStringLiteral("Omat videot/Ääniä ja öitä"))));
-        QFile file(run.path(QStringLiteral("file")));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
+        QVERIFY(writeFile(run.path(QStringLiteral("file"))));
 
         run.start(fixMp4, QDir::isAbsolutePath(folder) ? folder : run.path(folder));
-        QTRY_VERIFY_WITH_TIMEOUT(run.ended, Patience);
+        QVERIFY(run.wait(Patience));
 
         if (target.isEmpty()) {
             QVERIFY2(run.kinds.endsWith(u'E'), qPrintable(run.kinds));
@@ -415,19 +397,17 @@ void TestHostileOutput::plantedNames()
     const QString root = run.path(QStringLiteral("."));
     qputenv("ROOT", QFile::encodeName(root));
     qputenv("KEY", StagingFolder::key(QStringLiteral("http://portal/video/1")).toLatin1());
-    qputenv("CLIP", QFile::encodeName(clip));
     const auto bash = [&](const QByteArray &script) {
         QProcess shell;
         shell.setWorkingDirectory(root);
         shell.start(QStringLiteral("bash"), {QStringLiteral("-ec"), QString::fromUtf8(script)});
         return shell.waitForFinished() && shell.exitStatus() == QProcess::NormalExit && shell.exitCode() == 0;
     };
-    QVERIFY(QDir().mkpath(run.path(QStringLiteral("out"))));
     QVERIFY(bash(plant));
 
     QFETCH(int, fixMp4);
     run.start(fixMp4, run.path(QStringLiteral("out")));
-    QTRY_VERIFY_WITH_TIMEOUT(run.ended, Patience);
+    QVERIFY(run.wait(Patience));
 
     QFETCH(QString, errmsg);
     QVERIFY2(run.kinds.endsWith(errmsg.isEmpty() ? u'D' : u'E'), qPrintable(run.kinds + u' ' + run.errmsg));
@@ -463,30 +443,22 @@ void TestHostileOutput::exfatStick()
         QSKIP(qPrintable(stick.problem));
     FakePrograms fakes;
     fakes.addScript(external::fetcherProgram(), fetcher + "\ncp clip.flv \"$WORK/fetched\"");
-    qputenv("CLIP", QFile::encodeName(clip));
     JobRun run;
     const QDir out(stick.path);
-    QFile older(out.filePath(QStringLiteral("CLIP.mp4")));
-    QVERIFY(older.open(QIODevice::WriteOnly));
-    older.write("an older file");
-    older.close();
+    const QString older = out.filePath(QStringLiteral("CLIP.mp4"));
+    QVERIFY(writeFile(older, "an older file"));
 
     run.start(fixMp4, stick.path);
-    QTRY_VERIFY_WITH_TIMEOUT(run.ended, Patience);
+    QVERIFY(run.wait(Patience));
 
     QVERIFY2(run.kinds.endsWith(u'D'), qPrintable(run.kinds + u' ' + run.errmsg));
-    QVERIFY(older.open(QIODevice::ReadOnly));
-    QCOMPARE(older.readAll(), QByteArray("an older file"));
+    QCOMPARE(readFile(older), QByteArray("an older file"));
     QCOMPARE(out.entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot).size(), 2);
     const QString saved = out.filePath(QStringLiteral("clip (2).mp4"));
     if (fixMp4) {
         QVERIFY(probeMedia(saved).valid());
     } else {
-        QFile fetched(run.path(QStringLiteral("work/fetched")));
-        QVERIFY(fetched.open(QIODevice::ReadOnly));
-        QFile video(saved);
-        QVERIFY(video.open(QIODevice::ReadOnly));
-        QVERIFY(video.readAll() == fetched.readAll());
+        QVERIFY(readFile(saved) == readFile(run.path(QStringLiteral("work/fetched"))));
     }
 }
 
@@ -536,12 +508,13 @@ void TestHostileOutput::failingDisk()
     if (!disk.problem.isEmpty())
         QSKIP(qPrintable(disk.problem));
     FakePrograms fakes;
-    fakes.addScript(external::fetcherProgram(),
-                    fetcher.isEmpty() ? "cp -- '" + clip.toUtf8() + "' clip.flv; printf 'Saving to clip.flv\\n' >&2\n"
-                                      : fetcher);
+    if (fetcher.isEmpty())
+        fakes.addFetcher(FakePrograms::Fetcher::CopiesClip);
+    else
+        fakes.addScript(external::fetcherProgram(), fetcher);
     JobRun run;
     run.start(fixMp4, disk.path);
-    QTRY_VERIFY_WITH_TIMEOUT(run.ended, Patience);
+    QVERIFY(run.wait(Patience));
 
     QVERIFY2(run.kinds.endsWith(kept == u"saved" ? u'D' : u'E'), qPrintable(run.kinds + u' ' + run.errmsg));
     QFETCH(QString, errmsg);

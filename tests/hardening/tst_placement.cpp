@@ -5,6 +5,7 @@
 #include "download/targetnames.h"
 #include "mountedfilesystem.h"
 #include "smalldisk.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,18 +21,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
 
 // A folder opened as the job's staging and output folders are.
 class Descriptor

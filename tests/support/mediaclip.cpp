@@ -58,3 +58,10 @@ MediaInfo probeMedia(const QString &path)
     }
     return info;
 }
+
+bool sameLength(const QString &made, const QString &source)
+{
+    const MediaInfo copy = probeMedia(made);
+    const MediaInfo original = probeMedia(source);
+    return copy.valid() && original.valid() && qAbs(copy.duration - original.duration) <= 0.2;
+}

@@ -17,3 +17,6 @@ struct MediaInfo
 
 // Reads a media file with the real ffprobe.
 MediaInfo probeMedia(const QString &path);
+
+// Whether `made` is a whole copy of `source` by length: within 0.2 s of it.
+bool sameLength(const QString &made, const QString &source);

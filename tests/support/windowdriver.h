@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class QDialog;
 class QLineEdit;
 class QListWidget;
@@ -15,7 +17,10 @@ class QPushButton;
 class WindowDriver
 {
 public:
-    WindowDriver();
+    // Shown on screen unless `onScreen` is false, as for a window that is not seen.
+    explicit WindowDriver(bool onScreen = true);
+    // A new window in place of the old, as at the program's next start.
+    void renew();
 
     QLineEdit *line(const char *name) const;
     QPushButton *button(const char *name) const;
@@ -25,9 +30,16 @@ public:
     const QStringList &statusHistory() const { return shown; }
     bool controlsEnabled() const;
 
+    // Fills in the folder, the downloads at once and the repair check box.
+    void setUp(const QString &folder, int threads, bool repairMp4);
     // Fills in the batch and presses "Tallenna".
     void startBatch(const QString &addresses, const QString &folder, int threads,
                     bool repairMp4 = true);
+
+    // Pastes the list into the emptied address field, as the user's Ctrl+V does.
+    void paste(const QString &list);
+    // Waits for the batch's end; false when it did not come.
+    bool waitForEnd(int timeout);
 
     // Types the word and presses "Aloita haku"; the newest search dialog.
     QDialog *search(const QString &word);
@@ -37,8 +49,9 @@ public:
     // Selects the rows that contain the given texts and presses OK.
     static bool choose(QDialog *dialog, const QStringList &texts);
 
-    MainWindow window;
+    std::unique_ptr<MainWindow> window;
 
 private:
+    bool onScreen;
     QStringList shown;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -25,14 +26,33 @@ public:
 
     // The FLV the portal streams for a catalogue id.
     QString sourceVideo(const QString &id) const;
+    // A path in the portal's run folder, the one scripts/portal is given.
+    QString runPath(const QString &name) const;
 
     // The stand-in at full speed, or at the video's own pace.
     static void setFastPace(bool fast);
 
 private:
     QString portalScript(const QString &action);
-    QString runPath(const QString &name) const;
 
     QTemporaryDir folder;
     QString buildDir;
+};
+
+// A suite against the demo portal: the portal runs from before the first case
+// to after the last, with `work` as the working directory.
+class PortalSuite : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit PortalSuite(const QString &catalogue = QString()) : portal(catalogue) {}
+
+protected:
+    PortalRun portal;
+    QTemporaryDir work;
+
+protected slots:
+    void initTestCase();
+    void cleanupTestCase();
 };

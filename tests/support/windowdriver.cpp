@@ -1,6 +1,9 @@
 #include "windowdriver.h"
 
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QTest>
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -15,27 +18,35 @@ const QString searchInProgress = QStringLiteral("Haku käynnissä..");
 
 } // namespace
 
-WindowDriver::WindowDriver()
+WindowDriver::WindowDriver(bool onScreen) : onScreen(onScreen)
 {
+    renew();
+}
+
+void WindowDriver::renew()
+{
+    window.reset();
+    window = std::make_unique<MainWindow>();
     // A status text is soon replaced by the next one; the history keeps them.
     QObject::connect(line("statusbar"), &QLineEdit::textChanged,
                      [this](const QString &text) { shown << text; });
-    window.show();
+    if (onScreen)
+        window->show();
 }
 
 QLineEdit *WindowDriver::line(const char *name) const
 {
-    return window.findChild<QLineEdit *>(QLatin1String(name));
+    return window->findChild<QLineEdit *>(QLatin1String(name));
 }
 
 QPushButton *WindowDriver::button(const char *name) const
 {
-    return window.findChild<QPushButton *>(QLatin1String(name));
+    return window->findChild<QPushButton *>(QLatin1String(name));
 }
 
 int WindowDriver::bar() const
 {
-    return window.findChild<QProgressBar *>(QStringLiteral("progressBar"))->value();
+    return window->findChild<QProgressBar *>(QStringLiteral("progressBar"))->value();
 }
 
 QString WindowDriver::status() const
@@ -48,22 +59,39 @@ bool WindowDriver::controlsEnabled() const
     return button("pushButton")->isEnabled() && line("outputfile")->isEnabled();
 }
 
+void WindowDriver::setUp(const QString &folder, int threads, bool repairMp4)
+{
+    line("outputfile")->setText(folder);
+    window->findChild<QCheckBox *>(QStringLiteral("checkBox"))->setChecked(repairMp4);
+    auto *threadCount = window->findChild<QComboBox *>(QStringLiteral("threadcount"));
+    threadCount->setCurrentIndex(threadCount->findText(QString::number(threads)));
+}
+
 void WindowDriver::startBatch(const QString &addresses, const QString &folder, int threads,
                               bool repairMp4)
 {
     line("url")->setText(addresses);
-    line("outputfile")->setText(folder);
-    window.findChild<QCheckBox *>(QStringLiteral("checkBox"))->setChecked(repairMp4);
-    auto *threadCount = window.findChild<QComboBox *>(QStringLiteral("threadcount"));
-    threadCount->setCurrentIndex(threadCount->findText(QString::number(threads)));
+    setUp(folder, threads, repairMp4);
     button("pushButton")->click();
+}
+
+void WindowDriver::paste(const QString &list)
+{
+    QGuiApplication::clipboard()->setText(list);
+    line("url")->clear();
+    line("url")->paste();
+}
+
+bool WindowDriver::waitForEnd(int timeout)
+{
+    return QTest::qWaitFor([this] { return controlsEnabled(); }, timeout);
 }
 
 QDialog *WindowDriver::search(const QString &word)
 {
     line("searchword")->setText(word);
     button("pushButton_2")->click();
-    const QList<QDialog *> dialogs = window.findChildren<QDialog *>(QStringLiteral("searchWindow"));
+    const QList<QDialog *> dialogs = window->findChildren<QDialog *>(QStringLiteral("searchWindow"));
     return dialogs.isEmpty() ? nullptr : dialogs.last();
 }
 

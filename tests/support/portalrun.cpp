@@ -156,3 +156,16 @@ QString PortalRun::runPath(const QString &name) const
 {
     return folder.filePath(QStringLiteral("run/") + name);
 }
+
+void PortalSuite::initTestCase()
+{
+    QVERIFY(work.isValid());
+    const QString problem = portal.start(work.path());
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+}
+
+void PortalSuite::cleanupTestCase()
+{
+    const QString problem = portal.stop();
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+}
