@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QTcpServer>
+#include <QUrl>
 #include <QTcpSocket>
 
 // A tiny HTTP server for tests: records the target of every request line as
