@@ -90,6 +90,9 @@ void MainWindow::fileSelected(QString file)
 void MainWindow::StartProcessing()
 {
     startJobs(false);
+    // A list whose videos are all in the folder already has ended without a job.
+    if (batch.active() && batch.finished())
+        endBatch();
 }
 
 void MainWindow::startSearch()

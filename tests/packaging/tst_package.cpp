@@ -307,7 +307,7 @@ void TestPackage::commandLine_data()
     const QString usage = QStringLiteral("Käyttö: {program} [valitsimet]\n"
                                          "Tallentaa Lumora-videopalvelun videoita MP4-tiedostoiksi.\n\n"
                                          "Valitsimet:\n"
-                                         "  -h, --help     Näyttää tämän ohjeen.\n");
+                                         "  -h, --help         Näyttää tämän ohjeen.\n");
     const QString version = QStringLiteral("lumora-downloader " LUMORA_VERSION "\n");
     QTest::newRow("--help") << QStringList{"--help"} << 0 << usage << QString();
     QTest::newRow("-h") << QStringList{"-h"} << 0 << usage << QString();
