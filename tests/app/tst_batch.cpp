@@ -1198,10 +1198,15 @@ void TestBatch::journalWriteOrder()
     Batch batch;
     QProcess strace;
     strace.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // The leak check stops the world through ptrace, which a traced program cannot.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ASAN_OPTIONS"), environment.value(QStringLiteral("ASAN_OPTIONS"))
+                                                           + QStringLiteral(":detect_leaks=0"));
+    strace.setProcessEnvironment(environment);
     strace.start(QStringLiteral("strace"),
                  {"-f", "-y", "-qq", "-o", "trace", "-e", "trace=openat,write,fsync,fdatasync,rename,renameat,renameat2",
                   LUMORA_BATCHRUN, "now-ok-0-a;now-fail-0-b;now-ok-0-c", "out", "1", "copy"});
-    QVERIFY2(strace.waitForFinished(Patience) && strace.exitCode() == 0, "strace not installed?");
+    QVERIFY2(strace.waitForFinished(Patience) && strace.exitCode() == 0, "strace failed: not installed, or the program failed under it");
     QCOMPARE(savedFiles(), QStringList({"a.mp4", "c.mp4"}));
     QFile trace(QStringLiteral("trace"));
     QVERIFY(trace.open(QIODevice::ReadOnly));
