@@ -6,8 +6,11 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -101,6 +104,23 @@ void dropLinksToSavedFiles(int folderFd)
         if (::fstatat(folderFd, bytes.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0
             && S_ISREG(info.st_mode) && info.st_nlink > 1)
             ::unlinkat(folderFd, bytes.constData(), 0);
+    }
+}
+
+// Removes the emptied job folder. On a FUSE disk a file removed while still
+// open lives on as ".fuse_hidden…" until the file system has seen it closed,
+// a moment later: the folder is tried again for a short while, then left.
+void removeJobFolder(int rootFd, int folderFd, const QByteArray &name)
+{
+    for (int tries = 0; ::unlinkat(rootFd, name.constData(), AT_REMOVEDIR) != 0 && errno == ENOTEMPTY && tries < 50;
+         ++tries) {
+        const QStringList left = entries(folderFd);
+        const bool onlyHidden = std::all_of(left.begin(), left.end(), [](const QString &entry) {
+            return entry.startsWith(QLatin1String(".fuse_hidden"));
+        });
+        if (!onlyHidden)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
 
@@ -269,7 +289,7 @@ void StagingFolder::remove(const QStringList &names)
     ::unlinkat(folderFd, LockName, 0);
     closeFd(lockFd);
     // Both fail while anything else is left there, as they should.
-    ::unlinkat(rootFd, QFile::encodeName(folderName).constData(), AT_REMOVEDIR);
+    removeJobFolder(rootFd, folderFd, QFile::encodeName(folderName));
     ::unlinkat(outputFd, RootName, AT_REMOVEDIR);
     close();
 }
