@@ -410,7 +410,14 @@ void FaultsTest::stickForAllUsers()
                                              QStringLiteral("--clear-groups"), QStringLiteral(LUMORA_BATCHRUN),
                                              external::videoPageAddress(id), stick.path});
     QVERIFY(program.waitForFinished(Patience));
-    const QStringList left = QDir(stick.path).entryList(QDir::Files | QDir::Hidden | QDir::AllDirs | QDir::NoDotAndDotDot);
+    // No file of the job stays. An emptied job folder may: fusefat sometimes
+    // lets go of a file removed while open only after the program has ended.
+    QStringList left;
+    for (QDirIterator it(stick.path, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+        const QString file = it.next().mid(stick.path.size() + 1);
+        if (!it.fileName().startsWith(QLatin1String(".fuse_hidden")))
+            left << file;
+    }
     QVERIFY2(left == QStringList{QStringLiteral("Tietovisa.mp4")}, qPrintable(left.join(u' ')));
     QVERIFY(sameLength(QDir(stick.path).filePath(QStringLiteral("Tietovisa.mp4")), portal.sourceVideo(id)));
 }
