@@ -56,7 +56,7 @@ MainWindow::MainWindow(QWidget *parent)
         ui->checkBox->setChecked(left.repair);
     }
     if (const QString said = memory.startText(); !said.isEmpty())
-        ui->statusbar->setText(said);
+        setStatus(said);
 }
 
 MainWindow::~MainWindow()

@@ -142,6 +142,7 @@ void continueBatch(Batch &batch, const QStringList &list, const QString &out)
         return;
     QCOMPARE(batch.line("outputfile")->text(), out);
     QVERIFY2(batch.status().startsWith(restored + QString::number(expected.size())), qPrintable(batch.status()));
+    QCOMPARE(batch.line("statusbar")->cursorPosition(), 0);
     batch.button()->click();
     QTRY_VERIFY_WITH_TIMEOUT(batch.controlsEnabled(), Patience);
     QVERIFY2(batch.status().startsWith(allSaved), qPrintable(batch.status()));
