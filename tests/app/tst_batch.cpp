@@ -11,6 +11,7 @@
 #include "external/externalprograms.h"
 #include "fakeprograms.h"
 #include "isolatedstate.h"
+#include "leftovers.h"
 #include "longticks.h"
 #include "mountedfilesystem.h"
 #include "testfiles.h"
@@ -1002,7 +1003,7 @@ void TestBatch::listOutlivesWindow()
     if (ending == 0) {
         batch.window.reset();
     } else {
-        QCOMPARE(::kill(pid_t(program.processId()), ending), 0);
+        QVERIFY(signalRunning(program.processId(), ending));
         QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, Patience);
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     }
@@ -1042,7 +1043,7 @@ void TestBatch::listOutlivesKills()
             const int moment = int(QRandomGenerator::global()->bounded(4000));
             QObject::connect(&programs[i], &QProcess::readyReadStandardOutput, &programs[i], [&program = programs[i], moment] {
                 if (saidStarted(program))
-                    QTimer::singleShot(moment, &program, [&program] { ::kill(pid_t(program.processId()), SIGKILL); });
+                    QTimer::singleShot(moment, &program, [&program] { signalRunning(program.processId(), SIGKILL); });
             });
             QDir().mkpath(QStringLiteral("out-") + round);
         }

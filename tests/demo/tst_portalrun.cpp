@@ -1,13 +1,13 @@
 // The demo portal as it runs: scripts/portal with the real nginx-rtmp and our
 // HTTP server, and the rtmpdump-zvb stand-in fetching with Debian's rtmpdump.
 #include "leftovers.h"
+#include "portalrun.h"
 #include "smalldisk.h"
 #include "testfiles.h"
 
 #include <QtTest>
 #include <QTcpSocket>
 
-#include <csignal>
 #include <unistd.h>
 
 namespace {
@@ -423,13 +423,8 @@ private:
 
     bool restartNginx()
     {
-        bool ok = false;
-        const pid_t pid = pid_t(readFile(runPath("nginx.pid")).trimmed().toLongLong(&ok));
-        if (!ok || ::kill(pid, SIGTERM) != 0)
+        if (!stopByPidFile(runPath("nginx.pid")).isEmpty())
             return false;
-        QDeadlineTimer gone(15000);
-        while (::kill(pid, 0) == 0 && !gone.hasExpired())
-            QTest::qWait(50);
         return run(QStringLiteral("nginx"),
                    {"-p", runPath("nginx/"), "-c", runPath("nginx.conf"),
                     "-e", runPath("nginx/logs/error.log")}).exitCode == 0;

@@ -436,7 +436,7 @@ void FaultsTest::programKilledThenResumed()
     QVERIFY(program.waitForStarted());
     PortalRun::setFastPace(true);
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(partial).size() >= whole * 4 / 10, Patience);
-    QCOMPARE(::kill(pid_t(program.processId()), SIGKILL), 0);
+    QVERIFY(signalRunning(program.processId(), SIGKILL));
     QVERIFY(program.waitForFinished());
     QTRY_COMPARE_WITH_TIMEOUT(processesIn(QFileInfo(partial).path()), 0, Patience);
     WindowDriver driver;
@@ -464,7 +464,7 @@ void FaultsTest::programKilledMidSearch()
     QCOMPARE(wget.size(), 1);
     const qint64 wgetPid = wget.first().section(u' ', 0, 0).toLongLong();
 
-    QCOMPARE(::kill(pid_t(program.processId()), SIGKILL), 0);
+    QVERIFY(signalRunning(program.processId(), SIGKILL));
     QVERIFY(program.waitForFinished());
     QTRY_VERIFY_WITH_TIMEOUT(processGone(wgetPid), Patience);
 }

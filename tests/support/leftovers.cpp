@@ -54,3 +54,8 @@ bool looksPainted(const QImage &image)
             colours.insert(image.pixel(x, y));
     return colours.size() > 8;
 }
+
+bool signalRunning(qint64 pid, int signal)
+{
+    return pid > 0 && ::kill(pid_t(pid), signal) == 0;
+}

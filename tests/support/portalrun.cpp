@@ -35,18 +35,18 @@ quint16 streamPort()
     return quint16(QUrl(external::streamUrl()).port(1935));
 }
 
+} // namespace
+
 QString stopByPidFile(const QString &pidFile)
 {
     bool ok = false;
-    const pid_t pid = pid_t(fileBytes(pidFile).trimmed().toLongLong(&ok));
-    if (!ok || ::kill(pid, SIGTERM) != 0)
+    const qint64 pid = fileBytes(pidFile).trimmed().toLongLong(&ok);
+    if (!ok || !signalRunning(pid, SIGTERM))
         return QStringLiteral("no running server in ") + pidFile;
     if (!QTest::qWaitFor([pid] { return processGone(pid); }, ServerPatience))
         return QStringLiteral("the server of %1 did not stop").arg(pidFile);
     return QString();
 }
-
-} // namespace
 
 PortalRun::PortalRun(const QString &catalogue)
     : buildDir(QStringLiteral(LUMORA_BUILD_DIR))

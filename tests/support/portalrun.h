@@ -39,6 +39,9 @@ private:
     QString buildDir;
 };
 
+// Stops the server whose pid the file holds and waits for it to go; why not, or empty.
+QString stopByPidFile(const QString &pidFile);
+
 // A suite against the demo portal: the portal runs from before the first case
 // to after the last, with `work` as the working directory.
 class PortalSuite : public QObject
