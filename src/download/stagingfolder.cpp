@@ -110,9 +110,11 @@ void dropLinksToSavedFiles(int folderFd)
 // Removes the emptied job folder. On a FUSE disk a file removed while still
 // open lives on as ".fuse_hidden…" until the file system has seen it closed,
 // a moment later: the folder is tried again for a short while, then left.
+// A FAT disk through FUSE says EPERM, not ENOTEMPTY, for a folder not empty.
 void removeJobFolder(int rootFd, int folderFd, const QByteArray &name)
 {
-    for (int tries = 0; ::unlinkat(rootFd, name.constData(), AT_REMOVEDIR) != 0 && errno == ENOTEMPTY && tries < 50;
+    const auto notEmpty = [] { return errno == ENOTEMPTY || errno == EEXIST || errno == EPERM; };
+    for (int tries = 0; ::unlinkat(rootFd, name.constData(), AT_REMOVEDIR) != 0 && notEmpty() && tries < 50;
          ++tries) {
         const QStringList left = entries(folderFd);
         const bool onlyHidden = std::all_of(left.begin(), left.end(), [](const QString &entry) {
