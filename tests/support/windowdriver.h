@@ -43,7 +43,10 @@ public:
 
     // Types the word and presses "Aloita haku"; the newest search dialog.
     QDialog *search(const QString &word);
+    // The same, once the search has ended; null when it did not.
+    QDialog *finishedSearch(const QString &word, int timeout);
     static QListWidget *resultList(QDialog *dialog);
+    static QStringList resultRows(QDialog *dialog);
     // The search has ended once its in-progress row is gone.
     static bool searchEnded(QDialog *dialog);
     // Selects the rows that contain the given texts and presses OK.
