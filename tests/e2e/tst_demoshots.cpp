@@ -7,11 +7,8 @@
 #include "portalrun.h"
 #include "windowdriver.h"
 
-#include <QDialog>
 #include <QDir>
 #include <QGuiApplication>
-#include <QLineEdit>
-#include <QListWidget>
 #include <QStandardPaths>
 #include <QTest>
 

@@ -6,7 +6,6 @@
 #include "windowdriver.h"
 
 #include <QDeadlineTimer>
-#include <QLineEdit>
 #include <QTest>
 #include <QThread>
 #include <QThreadPool>

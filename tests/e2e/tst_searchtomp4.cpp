@@ -5,7 +5,6 @@
 #include "windowdriver.h"
 
 #include <QDir>
-#include <QLineEdit>
 #include <QTest>
 
 class SearchToMp4Test : public PortalSuite

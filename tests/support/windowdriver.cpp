@@ -3,13 +3,8 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
-#include <QDialog>
 #include <QDialogButtonBox>
 #include <QGuiApplication>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QTest>
 
 WindowDriver::WindowDriver(bool onScreen) : onScreen(onScreen)
@@ -25,31 +20,6 @@ void WindowDriver::renew()
     QObject::connect(line("statusbar"), &QLineEdit::textChanged, [this](const QString &text) { shown << text; });
     if (onScreen)
         window->show();
-}
-
-QLineEdit *WindowDriver::line(const char *name) const
-{
-    return window->findChild<QLineEdit *>(QLatin1String(name));
-}
-
-QPushButton *WindowDriver::button(const char *name) const
-{
-    return window->findChild<QPushButton *>(QLatin1String(name));
-}
-
-int WindowDriver::bar() const
-{
-    return window->findChild<QProgressBar *>(QStringLiteral("progressBar"))->value();
-}
-
-QString WindowDriver::status() const
-{
-    return line("statusbar")->text();
-}
-
-bool WindowDriver::controlsEnabled() const
-{
-    return button("pushButton")->isEnabled() && line("outputfile")->isEnabled();
 }
 
 void WindowDriver::setUp(const QString &folder, int threads, bool repairMp4)
@@ -91,11 +61,6 @@ QDialog *WindowDriver::finishedSearch(const QString &word, int timeout)
 {
     QDialog *dialog = search(word);
     return dialog && QTest::qWaitFor([dialog] { return searchEnded(dialog); }, timeout) ? dialog : nullptr;
-}
-
-QListWidget *WindowDriver::resultList(QDialog *dialog)
-{
-    return dialog->findChild<QListWidget *>(QStringLiteral("list"));
 }
 
 QStringList WindowDriver::resultRows(QDialog *dialog)
