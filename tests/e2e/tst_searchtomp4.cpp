@@ -28,7 +28,8 @@ void SearchToMp4Test::searchAndSaveTwo()
         u"<1004> Öljymaalauksen alkeet: Taiteilija näyttää, miten sekoitetaan värit."_qs,
         u"<1005> Kalastajan aamu: Ääni veneen moottorista ja verkkojen nostoa."_qs,
         u"<1006> Tietovisa: Kuka tietää eniten? Ällistyttäviä kysymyksiä – voittajalle 100 €."_qs}));
-    QVERIFY(WindowDriver::choose(dialog, {QStringLiteral("Sää ja ilmasto"), QStringLiteral("Öljymaalauksen alkeet")}));
+    QVERIFY(WindowDriver::choose(dialog, {QStringLiteral("Sää ja ilmasto"),
+                                          QStringLiteral("Öljymaalauksen alkeet")}));
     const QStringList ids{QStringLiteral("1002"), QStringLiteral("1004")};
     QCOMPARE(driver.line("url")->text(), pageAddresses(ids));
 
