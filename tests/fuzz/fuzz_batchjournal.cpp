@@ -4,21 +4,11 @@
 // form feed is taken as a journal's contents instead, one text a line: the
 // folder, then the addresses; written and read, they must come back unchanged.
 #include "app/batchjournal.h"
+#include "fuzzcheck.h"
 
-#include <QByteArray>
-#include <QByteArrayView>
 #include <QString>
 
-#include <cstdint>
-#include <cstdlib>
-
 namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 bool same(const BatchJournal::Contents &a, const BatchJournal::Contents &b)
 {
@@ -35,7 +25,7 @@ void readBack(const BatchJournal::Contents &contents)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QByteArrayView input(reinterpret_cast<const char *>(data), qsizetype(size));
+    const QByteArrayView input = fuzzInput(data, size);
     if (input.startsWith('\f')) {
         const QStringList lines = QString::fromUtf8(input.sliced(1)).split(u'\n');
         BatchJournal::Contents contents{lines.first(), input.size() % 2 == 0, {}};

@@ -4,22 +4,9 @@
 // and the spliced file must hold exactly the kept bytes and the whole tags
 // counted as appended.
 #include "flvtags.h"
+#include "fuzzcheck.h"
 
 #include <QBuffer>
-#include <QByteArray>
-
-#include <cstdint>
-#include <cstdlib>
-
-namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -3,23 +3,12 @@
 // starts the converter, so the fuzzer chooses both and the seeds stay text.
 #include "download/outputparser.h"
 #include "external/externalprograms.h"
-
-#include <QByteArray>
-#include <QByteArrayView>
-
-#include <cstdint>
-#include <cstdlib>
+#include "fuzzcheck.h"
 
 namespace {
 
 constexpr char ReadEnd = '\f';
 constexpr char ChildEnd = '\v';
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 void checkEndTest(const outputparser::State &state)
 {
@@ -78,7 +67,7 @@ void feed(outputparser::State &state, QByteArrayView reads, int phase, QString *
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QByteArrayView input(reinterpret_cast<const char *>(data), qsizetype(size));
+    const QByteArrayView input = fuzzInput(data, size);
     const qsizetype childEnd = input.indexOf(ChildEnd);
     outputparser::State state;
     QString written;

@@ -2,12 +2,9 @@
 // wget's output, and the address made of a row it gives.
 #include "external/externalprograms.h"
 #include "search/resultsparser.h"
-
-#include <QByteArray>
+#include "fuzzcheck.h"
 
 #include <algorithm>
-#include <cstdint>
-#include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -16,8 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QStringList rows = parseResultsPage(page);
     for (const QString &entry : rows) {
         // "<", three parts of at most 1000 characters each, "> " and ": ".
-        if (!entry.startsWith(u'<') || entry.size() > 3 * 1000 + 5)
-            std::abort();
+        check(entry.startsWith(u'<') && entry.size() <= 3 * 1000 + 5);
     }
     // The address reads a row only up to the "> " after its id, which every
     // row has, so one row per input is enough; an address for each row was
@@ -27,8 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (rows.isEmpty())
         return 0;
     const QString address = videoAddress(rows.constLast());
-    if (!address.startsWith(portal)
-        || std::any_of(address.begin(), address.end(), [](QChar c) { return c == u';' || c.isSpace(); }))
-        std::abort();
+    check(address.startsWith(portal)
+          && std::none_of(address.begin(), address.end(), [](QChar c) { return c == u';' || c.isSpace(); }));
     return 0;
 }

@@ -3,27 +3,13 @@
 // path out of it, with a size of at least 0, and writes back to a line that
 // reads the same.
 #include "app/savedvideos.h"
+#include "fuzzcheck.h"
 
-#include <QByteArrayView>
 #include <QHash>
-
-#include <cstdint>
-#include <cstdlib>
-
-namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QByteArrayView input(reinterpret_cast<const char *>(data), qsizetype(size));
-    const QHash<QString, SavedVideos::Entry> entries = SavedVideos::parse(input);
+    const QHash<QString, SavedVideos::Entry> entries = SavedVideos::parse(fuzzInput(data, size));
     for (auto entry = entries.cbegin(); entry != entries.cend(); ++entry) {
         check(entry.key() == entry->address && entry->size >= 0);
         check(!entry->name.contains(u'/') && entry->name != QLatin1String("..") && entry->name != u'.');

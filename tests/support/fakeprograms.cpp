@@ -39,17 +39,14 @@ exit 1
 
 QByteArray FakePrograms::fetcherScript(Fetcher kind)
 {
-    switch (kind) {
-    case FakePrograms::Fetcher::ByAddress:
-        return byAddress;
-    case FakePrograms::Fetcher::CopiesClip:
-        return "cp -- \"$CLIP\" clip.flv; printf 'Saving to clip.flv\\n' >&2\n";
-    case FakePrograms::Fetcher::NamesClip:
-        return "printf 'Saving to clip.flv\\n' >&2; printf 'not a video' > clip.flv\n";
-    case FakePrograms::Fetcher::Records:
-        return records;
-    }
-    return QByteArray();
+    // In the order of the kinds.
+    static const QByteArray scripts[] = {
+        byAddress,
+        "cp -- \"$CLIP\" clip.flv; printf 'Saving to clip.flv\\n' >&2\n",
+        "printf 'Saving to clip.flv\\n' >&2; printf 'not a video' > clip.flv\n",
+        records,
+    };
+    return scripts[int(kind)];
 }
 
 FakePrograms::FakePrograms(Path mode)

@@ -19,8 +19,7 @@ public:
 
     explicit FakePrograms(Path mode = Path::BeforeSystem);
     ~FakePrograms();
-    FakePrograms(const FakePrograms &) = delete;
-    FakePrograms &operator=(const FakePrograms &) = delete;
+    Q_DISABLE_COPY(FakePrograms)
 
     // The scripted fetchers, one behaviour a kind. They run in the job's
     // staging folder; what they share with the test lies in $WORK.

@@ -23,7 +23,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-namespace passthrough {
+namespace {
 
 std::string base;
 std::string failing;
@@ -38,16 +38,21 @@ int result(int returned)
     return returned < 0 ? -errno : 0;
 }
 
-void *init(fuse_conn_info *, fuse_config *config)
+int handle(int fd, fuse_file_info *file)
 {
-    // The folder's own inode numbers, so that a name looked up twice is seen as one file.
-    config->use_ino = 1;
-    return nullptr;
+    file->fh = uint64_t(fd);
+    return fd < 0 ? -errno : 0;
 }
 
-int getattr(const char *path, struct stat *info, fuse_file_info *)
+int bytes(ssize_t count)
 {
-    return result(::lstat(real(path).c_str(), info));
+    return count < 0 ? -errno : int(count);
+}
+
+// FAT32 keeps a file's size in 32 bits.
+bool pastFat32Limit(off_t end)
+{
+    return failing == "fat32" && end > off_t(0xFFFFFFFF);
 }
 
 int readdir(const char *path, void *buffer, fuse_fill_dir_t fill, off_t, fuse_file_info *, fuse_readdir_flags)
@@ -61,26 +66,6 @@ int readdir(const char *path, void *buffer, fuse_fill_dir_t fill, off_t, fuse_fi
     return 0;
 }
 
-int mkdir(const char *path, mode_t mode)
-{
-    return result(::mkdir(real(path).c_str(), mode));
-}
-
-int rmdir(const char *path)
-{
-    return result(::rmdir(real(path).c_str()));
-}
-
-int unlink(const char *path)
-{
-    return result(::unlink(real(path).c_str()));
-}
-
-int symlink(const char *target, const char *path)
-{
-    return result(::symlink(target, real(path).c_str()));
-}
-
 int readlink(const char *path, char *buffer, size_t size)
 {
     const ssize_t length = ::readlink(real(path).c_str(), buffer, size - 1);
@@ -88,76 +73,6 @@ int readlink(const char *path, char *buffer, size_t size)
         return -errno;
     buffer[length] = '\0';
     return 0;
-}
-
-int rename(const char *from, const char *to, unsigned int flags)
-{
-    return result(::renameat2(AT_FDCWD, real(from).c_str(), AT_FDCWD, real(to).c_str(), flags));
-}
-
-int link(const char *from, const char *to)
-{
-    return result(::link(real(from).c_str(), real(to).c_str()));
-}
-
-int chmod(const char *path, mode_t mode, fuse_file_info *)
-{
-    return result(::chmod(real(path).c_str(), mode));
-}
-
-int chown(const char *path, uid_t user, gid_t group, fuse_file_info *)
-{
-    return result(::lchown(real(path).c_str(), user, group));
-}
-
-// FAT32 keeps a file's size in 32 bits.
-bool pastFat32Limit(off_t end)
-{
-    return failing == "fat32" && end > off_t(0xFFFFFFFF);
-}
-
-int truncate(const char *path, off_t size, fuse_file_info *)
-{
-    if (pastFat32Limit(size))
-        return -EFBIG;
-    return result(::truncate(real(path).c_str(), size));
-}
-
-int utimens(const char *path, const timespec times[2], fuse_file_info *)
-{
-    return result(::utimensat(AT_FDCWD, real(path).c_str(), times, AT_SYMLINK_NOFOLLOW));
-}
-
-int open(const char *path, fuse_file_info *file)
-{
-    const int fd = ::open(real(path).c_str(), file->flags);
-    if (fd < 0)
-        return -errno;
-    file->fh = uint64_t(fd);
-    return 0;
-}
-
-int create(const char *path, mode_t mode, fuse_file_info *file)
-{
-    const int fd = ::open(real(path).c_str(), file->flags, mode);
-    if (fd < 0)
-        return -errno;
-    file->fh = uint64_t(fd);
-    return 0;
-}
-
-int read(const char *, char *buffer, size_t size, off_t offset, fuse_file_info *file)
-{
-    const ssize_t got = ::pread(int(file->fh), buffer, size, offset);
-    return got < 0 ? -errno : int(got);
-}
-
-int write(const char *, const char *buffer, size_t size, off_t offset, fuse_file_info *file)
-{
-    if (pastFat32Limit(offset + off_t(size)))
-        return -EFBIG;
-    const ssize_t written = ::pwrite(int(file->fh), buffer, size, offset);
-    return written < 0 ? -errno : int(written);
 }
 
 int statfs(const char *path, struct statvfs *info)
@@ -168,33 +83,66 @@ int statfs(const char *path, struct statvfs *info)
     return returned;
 }
 
-int flush(const char *, fuse_file_info *file)
+fuse_operations passthrough()
 {
-    return failing == "flush" && (file->flags & O_ACCMODE) == O_RDONLY ? -EIO : 0;
+    fuse_operations o{};
+    // The folder's own inode numbers, so that a name looked up twice is seen as one file.
+    o.init = [](fuse_conn_info *, fuse_config *config) -> void * {
+        config->use_ino = 1;
+        return nullptr;
+    };
+    o.getattr = [](const char *p, struct stat *info, fuse_file_info *) {
+        return result(::lstat(real(p).c_str(), info));
+    };
+    o.readdir = readdir;
+    o.mkdir = [](const char *p, mode_t mode) { return result(::mkdir(real(p).c_str(), mode)); };
+    o.rmdir = [](const char *p) { return result(::rmdir(real(p).c_str())); };
+    o.unlink = [](const char *p) { return result(::unlink(real(p).c_str())); };
+    o.symlink = [](const char *target, const char *p) { return result(::symlink(target, real(p).c_str())); };
+    o.readlink = readlink;
+    o.rename = [](const char *from, const char *to, unsigned int flags) {
+        return result(::renameat2(AT_FDCWD, real(from).c_str(), AT_FDCWD, real(to).c_str(), flags));
+    };
+    o.link = [](const char *from, const char *to) { return result(::link(real(from).c_str(), real(to).c_str())); };
+    o.chmod = [](const char *p, mode_t mode, fuse_file_info *) { return result(::chmod(real(p).c_str(), mode)); };
+    o.chown = [](const char *p, uid_t user, gid_t group, fuse_file_info *) {
+        return result(::lchown(real(p).c_str(), user, group));
+    };
+    o.truncate = [](const char *p, off_t size, fuse_file_info *) {
+        return pastFat32Limit(size) ? -EFBIG : result(::truncate(real(p).c_str(), size));
+    };
+    o.utimens = [](const char *p, const timespec times[2], fuse_file_info *) {
+        return result(::utimensat(AT_FDCWD, real(p).c_str(), times, AT_SYMLINK_NOFOLLOW));
+    };
+    o.open = [](const char *p, fuse_file_info *file) { return handle(::open(real(p).c_str(), file->flags), file); };
+    o.create = [](const char *p, mode_t mode, fuse_file_info *file) {
+        return handle(::open(real(p).c_str(), file->flags, mode), file);
+    };
+    o.read = [](const char *, char *buffer, size_t size, off_t offset, fuse_file_info *file) {
+        return bytes(::pread(int(file->fh), buffer, size, offset));
+    };
+    o.write = [](const char *, const char *buffer, size_t size, off_t offset, fuse_file_info *file) {
+        return pastFat32Limit(offset + off_t(size)) ? -EFBIG : bytes(::pwrite(int(file->fh), buffer, size, offset));
+    };
+    o.statfs = statfs;
+    o.flush = [](const char *, fuse_file_info *file) {
+        return failing == "flush" && (file->flags & O_ACCMODE) == O_RDONLY ? -EIO : 0;
+    };
+    o.release = [](const char *, fuse_file_info *file) {
+        ::close(int(file->fh));
+        return 0;
+    };
+    o.fsync = [](const char *, int, fuse_file_info *file) {
+        return failing == "fsync" ? -EIO : result(::fsync(int(file->fh)));
+    };
+    o.fsyncdir = [](const char *, int, fuse_file_info *) { return failing == "fsyncdir" ? -EIO : 0; };
+    o.flock = [](const char *, fuse_file_info *file, int operation) {
+        return failing == "flock" ? -ENOLCK : result(::flock(int(file->fh), operation));
+    };
+    return o;
 }
 
-int release(const char *, fuse_file_info *file)
-{
-    ::close(int(file->fh));
-    return 0;
-}
-
-int fsync(const char *, int, fuse_file_info *file)
-{
-    return failing == "fsync" ? -EIO : result(::fsync(int(file->fh)));
-}
-
-int fsyncdir(const char *, int, fuse_file_info *)
-{
-    return failing == "fsyncdir" ? -EIO : 0;
-}
-
-int flock(const char *, fuse_file_info *file, int operation)
-{
-    return failing == "flock" ? -ENOLCK : result(::flock(int(file->fh), operation));
-}
-
-} // namespace passthrough
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -202,33 +150,9 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: %s FOLDER MOUNTPOINT OPERATION\n", argv[0]);
         return 2;
     }
-    passthrough::base = argv[1];
-    passthrough::failing = argv[3];
-    fuse_operations operations{};
-    operations.init = passthrough::init;
-    operations.getattr = passthrough::getattr;
-    operations.readdir = passthrough::readdir;
-    operations.mkdir = passthrough::mkdir;
-    operations.rmdir = passthrough::rmdir;
-    operations.unlink = passthrough::unlink;
-    operations.symlink = passthrough::symlink;
-    operations.readlink = passthrough::readlink;
-    operations.rename = passthrough::rename;
-    operations.link = passthrough::link;
-    operations.chmod = passthrough::chmod;
-    operations.chown = passthrough::chown;
-    operations.truncate = passthrough::truncate;
-    operations.utimens = passthrough::utimens;
-    operations.open = passthrough::open;
-    operations.create = passthrough::create;
-    operations.read = passthrough::read;
-    operations.write = passthrough::write;
-    operations.statfs = passthrough::statfs;
-    operations.flush = passthrough::flush;
-    operations.release = passthrough::release;
-    operations.fsync = passthrough::fsync;
-    operations.fsyncdir = passthrough::fsyncdir;
-    operations.flock = passthrough::flock;
+    base = argv[1];
+    failing = argv[3];
+    const fuse_operations operations = passthrough();
     char *arguments[] = {argv[0], argv[2], const_cast<char *>("-s")};
     return fuse_main(3, arguments, &operations, nullptr);
 }

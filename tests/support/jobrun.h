@@ -19,8 +19,7 @@ class JobRun
 public:
     JobRun();
     ~JobRun();
-    JobRun(const JobRun &) = delete;
-    JobRun &operator=(const JobRun &) = delete;
+    Q_DISABLE_COPY(JobRun)
 
     void start(int fixMp4, const QString &folder, const QString &pageUrl = QStringLiteral("http://portal/video/1"));
     // Waits for the end; false when none came.

@@ -9,8 +9,7 @@ class LongTicks
 public:
     LongTicks() : saved(downloader::intervals) { downloader::intervals = {3600000, 3600000, 3600000}; }
     ~LongTicks() { downloader::intervals = saved; }
-    LongTicks(const LongTicks &) = delete;
-    LongTicks &operator=(const LongTicks &) = delete;
+    Q_DISABLE_COPY(LongTicks)
 
 private:
     downloader::Intervals saved;

@@ -22,8 +22,7 @@ bool LoopbackHttpServer::listen(const QUrl &address)
     return server.listen(QHostAddress(address.host()), quint16(address.port(80)));
 }
 
-void LoopbackHttpServer::setPage(const QByteArray &target, const QByteArray &body,
-                                 const QByteArray &contentType)
+void LoopbackHttpServer::setPage(const QByteArray &target, const QByteArray &body, const QByteArray &contentType)
 {
     pages.insert(target, {body, contentType});
 }
@@ -31,8 +30,7 @@ void LoopbackHttpServer::setPage(const QByteArray &target, const QByteArray &bod
 void LoopbackHttpServer::release()
 {
     held = false;
-    const auto sockets = std::exchange(waiting, {});
-    for (const auto &[socket, target] : sockets) {
+    for (const auto &[socket, target] : std::exchange(waiting, {})) {
         if (socket)
             answer(socket, target);
     }
@@ -72,19 +70,16 @@ void LoopbackHttpServer::answer(QTcpSocket *socket, const QByteArray &target)
     socket->write(QByteArray(known ? "HTTP/1.1 200 OK\r\n" : "HTTP/1.1 404 Not Found\r\n")
                   + "Content-Type: " + contentType + "\r\nConnection: close\r\nContent-Length: "
                   + QByteArray::number(body.size()) + "\r\n\r\n");
-    if (trickling) {
-        sendByte(socket, body);
-        return;
-    }
-    socket->write(body);
-    socket->disconnectFromHost();
+    sendByte(socket, body);
 }
 
+// All at once, or a byte every 100 ms while trickling.
 void LoopbackHttpServer::sendByte(QPointer<QTcpSocket> socket, QByteArray rest)
 {
     if (!socket)
         return;
-    if (rest.isEmpty()) {
+    if (rest.isEmpty() || !trickling) {
+        socket->write(rest);
         socket->disconnectFromHost();
         return;
     }

@@ -1,14 +1,11 @@
 #pragma once
 
-#include <QByteArray>
 #include <QByteArrayList>
 #include <QHash>
-#include <QList>
-#include <QObject>
 #include <QPointer>
 #include <QTcpServer>
-#include <QUrl>
 #include <QTcpSocket>
+#include <QUrl>
 
 // A tiny HTTP server for tests: records the target of every request line as
 // received, answers a known target with its page and anything else with 404.
@@ -42,10 +39,9 @@ private:
     void accept();
     void readRequest(QTcpSocket *socket);
     void answer(QTcpSocket *socket, const QByteArray &target);
-
-    QTcpServer server;
     void sendByte(QPointer<QTcpSocket> socket, QByteArray rest);
 
+    QTcpServer server;
     QHash<QByteArray, QPair<QByteArray, QByteArray>> pages; // body, content type
     QByteArrayList received;
     QList<QPair<QPointer<QTcpSocket>, QByteArray>> waiting;

@@ -6,14 +6,16 @@
 
 namespace {
 
-QByteArray runTool(const QString &program, const QStringList &arguments)
+// Whether the program ended well; its standard output into `output`.
+bool runTool(const QString &program, const QStringList &arguments, QByteArray *output = nullptr)
 {
     QProcess process;
     process.start(program, arguments);
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit
-        || process.exitCode() != 0)
-        return QByteArray();
-    return process.readAllStandardOutput();
+    const bool ok = process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit
+                    && process.exitCode() == 0;
+    if (output)
+        *output = ok ? process.readAllStandardOutput() : QByteArray();
+    return ok;
 }
 
 } // namespace
@@ -22,27 +24,23 @@ QString makeFlvClip(const QString &folder, const QString &fileName, double secon
 {
     const QString path = QDir(folder).filePath(fileName);
     const QString length = QString::number(seconds);
-    QProcess process;
-    process.start(QStringLiteral("ffmpeg"),
-                  {"-y", "-loglevel", "error",
-                   "-f", "lavfi", "-i", "testsrc2=size=160x90:rate=25:duration=" + length,
-                   "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=" + length,
-                   "-c:v", "libx264", "-preset", "ultrafast", "-g", "25", "-pix_fmt", "yuv420p",
-                   "-c:a", "aac", "-b:a", "64k", "-shortest", "-f", "flv", path});
-    if (!process.waitForFinished(120000) || process.exitCode() != 0)
-        return QString();
-    return path;
+    const bool made = runTool(QStringLiteral("ffmpeg"),
+                              {"-y", "-loglevel", "error",
+                               "-f", "lavfi", "-i", "testsrc2=size=160x90:rate=25:duration=" + length,
+                               "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=" + length,
+                               "-c:v", "libx264", "-preset", "ultrafast", "-g", "25", "-pix_fmt", "yuv420p",
+                               "-c:a", "aac", "-b:a", "64k", "-shortest", "-f", "flv", path});
+    return made ? path : QString();
 }
 
 MediaInfo probeMedia(const QString &path)
 {
     MediaInfo info;
-    const QStringList lines = QString::fromUtf8(runTool(
-        QStringLiteral("ffprobe"),
-        {"-v", "error", "-show_entries", "format=format_name,duration:stream=codec_type,codec_name",
-         "-of", "default=noprint_wrappers=1", path})).split(u'\n', Qt::SkipEmptyParts);
+    QByteArray output;
+    runTool(QStringLiteral("ffprobe"), {"-v", "error", "-show_entries", "format=format_name,duration:stream=codec_type,"
+                                        "codec_name", "-of", "default=noprint_wrappers=1", path}, &output);
     QString codecName;
-    for (const QString &line : lines) {
+    for (const QString &line : QString::fromUtf8(output).split(u'\n', Qt::SkipEmptyParts)) {
         const QString key = line.section(u'=', 0, 0);
         const QString value = line.section(u'=', 1);
         if (key == QLatin1String("codec_name"))

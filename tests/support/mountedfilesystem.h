@@ -26,8 +26,7 @@ public:
     // "flush", "fsyncdir" or "flock"; or "statfs" (no size) or "fat32" (see faultyfs.cpp).
     explicit MountedFileSystem(const QString &failing);
     ~MountedFileSystem();
-    MountedFileSystem(const MountedFileSystem &) = delete;
-    MountedFileSystem &operator=(const MountedFileSystem &) = delete;
+    Q_DISABLE_COPY(MountedFileSystem)
 
     QString path;
     QString problem;

@@ -1,10 +1,12 @@
 #include "portalrun.h"
 
+#include "external/externalprograms.h"
 #include "external/portaladdresses.h"
 #include "leftovers.h"
+#include "mediaclip.h"
+#include "testfiles.h"
 
 #include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QTcpSocket>
 #include <QTest>
@@ -17,22 +19,11 @@ namespace {
 constexpr int ScriptPatience = 180000;
 constexpr int ServerPatience = 15000;
 
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool portAnswers(quint16 port)
+bool streamPortAnswers()
 {
     QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    socket.connectToHost(QStringLiteral("127.0.0.1"), quint16(QUrl(external::streamUrl()).port(1935)));
     return socket.waitForConnected(1000);
-}
-
-quint16 streamPort()
-{
-    return quint16(QUrl(external::streamUrl()).port(1935));
 }
 
 } // namespace
@@ -40,7 +31,7 @@ quint16 streamPort()
 QString stopByPidFile(const QString &pidFile)
 {
     bool ok = false;
-    const qint64 pid = fileBytes(pidFile).trimmed().toLongLong(&ok);
+    const qint64 pid = readFile(pidFile).trimmed().toLongLong(&ok);
     if (!ok || !signalRunning(pid, SIGTERM))
         return QStringLiteral("no running server in ") + pidFile;
     if (!QTest::qWaitFor([pid] { return processGone(pid); }, ServerPatience))
@@ -48,33 +39,39 @@ QString stopByPidFile(const QString &pidFile)
     return QString();
 }
 
+QString pageAddresses(const QStringList &ids)
+{
+    QStringList addresses;
+    for (const QString &id : ids)
+        addresses << external::videoPageAddress(id);
+    return addresses.join(u';');
+}
+
 PortalRun::PortalRun(const QString &catalogue)
-    : buildDir(QStringLiteral(LUMORA_BUILD_DIR))
+    : buildDir(QStringLiteral(LUMORA_BUILD_DIR)),
+      catalogueFile(catalogue.isEmpty() ? QStringLiteral(LUMORA_SOURCE_DIR "/demo/catalogue.tsv") : catalogue)
 {
     if (catalogue.isEmpty())
         return;
     // scripts/portal learns the catalogue from the build's portal.env, so
     // another catalogue needs a copy of that file naming it.
-    QByteArray env = fileBytes(buildDir + QStringLiteral("/demo/portal.env"));
+    QByteArray env = readFile(buildDir + QStringLiteral("/demo/portal.env"));
     const qsizetype line = env.indexOf("\nCATALOGUE=");
     const qsizetype lineEnd = env.indexOf('\n', line + 1);
     if (line >= 0 && lineEnd > line)
         env.replace(line + 1, lineEnd - line - 1, "CATALOGUE=" + QFile::encodeName(catalogue));
     buildDir = folder.filePath(QStringLiteral("build"));
     QDir().mkpath(buildDir + QStringLiteral("/demo"));
-    QFile copy(buildDir + QStringLiteral("/demo/portal.env"));
-    if (copy.open(QIODevice::WriteOnly))
-        copy.write(env);
+    writeFile(buildDir + QStringLiteral("/demo/portal.env"), env);
 }
 
 QString PortalRun::start(const QString &workingDir)
 {
-    const QString problem = portalScript(QStringLiteral("start"));
-    if (!problem.isEmpty())
+    if (const QString problem = portalScript(QStringLiteral("start")); !problem.isEmpty())
         return problem;
     // The ports are the system's choice: this process and the programs it
     // starts learn them from the run folder.
-    const QByteArray address = fileBytes(runPath(QStringLiteral("portal.address"))).trimmed();
+    const QByteArray address = readFile(runPath(QStringLiteral("portal.address"))).trimmed();
     if (address.isEmpty())
         return QStringLiteral("scripts/portal start wrote no portal.address");
     if (const QString wrong = external::choosePortal(QString::fromLatin1(address)); !wrong.isEmpty())
@@ -82,9 +79,7 @@ QString PortalRun::start(const QString &workingDir)
     qputenv(external::PortalVariable, address);
     qputenv("PATH", QByteArray(LUMORA_STANDIN_DIR) + ':' + qgetenv("PATH"));
     setFastPace(true);
-    if (!QDir::setCurrent(workingDir))
-        return QStringLiteral("cannot enter ") + workingDir;
-    return QString();
+    return QDir::setCurrent(workingDir) ? QString() : QStringLiteral("cannot enter ") + workingDir;
 }
 
 QString PortalRun::stop()
@@ -101,13 +96,12 @@ QString PortalRun::stopStreamServer()
 QString PortalRun::startStreamServer()
 {
     QProcess nginx;
-    nginx.start(QStringLiteral("nginx"),
-                {QStringLiteral("-p"), runPath(QStringLiteral("nginx/")),
-                 QStringLiteral("-c"), runPath(QStringLiteral("nginx.conf")),
-                 QStringLiteral("-e"), runPath(QStringLiteral("nginx/logs/error.log"))});
+    nginx.start(QStringLiteral("nginx"), {QStringLiteral("-p"), runPath(QStringLiteral("nginx/")),
+                                          QStringLiteral("-c"), runPath(QStringLiteral("nginx.conf")),
+                                          QStringLiteral("-e"), runPath(QStringLiteral("nginx/logs/error.log"))});
     if (!nginx.waitForFinished(ServerPatience) || nginx.exitCode() != 0)
         return QStringLiteral("nginx did not start again: ") + QString::fromLocal8Bit(nginx.readAllStandardError());
-    if (!QTest::qWaitFor([] { return portAnswers(streamPort()); }, ServerPatience))
+    if (!QTest::qWaitFor(streamPortAnswers, ServerPatience))
         return QStringLiteral("nginx does not answer again");
     return QString();
 }
@@ -120,6 +114,16 @@ QString PortalRun::stopWebServer()
 QString PortalRun::sourceVideo(const QString &id) const
 {
     return runPath(QStringLiteral("videos/") + id + QStringLiteral(".flv"));
+}
+
+QString PortalRun::title(const QString &id) const
+{
+    for (const QByteArray &line : readFile(catalogueFile).split('\n')) {
+        const QList<QByteArray> fields = line.split('\t');
+        if (fields.size() > 1 && fields[0] == id.toUtf8())
+            return QString::fromUtf8(fields[1]);
+    }
+    return QString();
 }
 
 void PortalRun::setFastPace(bool fast)
@@ -139,16 +143,14 @@ QString PortalRun::portalScript(const QString &action)
     env.insert(QStringLiteral("BUILD_DIR"), buildDir);
     script.setProcessEnvironment(env);
     script.setProcessChannelMode(QProcess::MergedChannels);
-    script.start(QStringLiteral("bash"), {QStringLiteral(LUMORA_SOURCE_DIR "/scripts/portal"),
-                                          action, runPath(QString())});
+    script.start(QStringLiteral("bash"), {QStringLiteral(LUMORA_SOURCE_DIR "/scripts/portal"), action, runPath({})});
     if (!script.waitForFinished(ScriptPatience)) {
         script.kill();
         script.waitForFinished();
         return QStringLiteral("scripts/portal %1 did not end").arg(action);
     }
     if (script.exitStatus() != QProcess::NormalExit || script.exitCode() != 0)
-        return QStringLiteral("scripts/portal %1 failed: ").arg(action)
-               + QString::fromLocal8Bit(script.readAll());
+        return QStringLiteral("scripts/portal %1 failed: ").arg(action) + QString::fromLocal8Bit(script.readAll());
     return QString();
 }
 
@@ -160,12 +162,27 @@ QString PortalRun::runPath(const QString &name) const
 void PortalSuite::initTestCase()
 {
     QVERIFY(work.isValid());
-    const QString problem = portal.start(work.path());
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(portal.start(work.path()), QString());
 }
 
 void PortalSuite::cleanupTestCase()
 {
-    const QString problem = portal.stop();
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(portal.stop(), QString());
+}
+
+QString PortalSuite::unsaved(const QString &folder, const QStringList &ids) const
+{
+    QStringList expected;
+    for (const QString &id : ids) {
+        expected << portal.title(id) + QStringLiteral(".mp4");
+        if (!sameLength(QDir(folder).filePath(expected.last()), portal.sourceVideo(id)))
+            return QStringLiteral("not whole: ") + expected.last();
+    }
+    expected.sort();
+    QStringList found = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    found.sort();
+    if (found != expected)
+        return QStringLiteral("in the folder: ") + found.join(QStringLiteral(", "));
+    const QStringList fetched = QDir(work.path()).entryList({QStringLiteral("*.flv*")}, QDir::Files);
+    return fetched.isEmpty() ? QString() : QStringLiteral("fetched files left: ") + fetched.join(QStringLiteral(", "));
 }

@@ -24,8 +24,9 @@ public:
     QString startStreamServer();
     QString stopWebServer();
 
-    // The FLV the portal streams for a catalogue id.
+    // The FLV the portal streams for a catalogue id, and the video's title.
     QString sourceVideo(const QString &id) const;
+    QString title(const QString &id) const;
     // A path in the portal's run folder, the one scripts/portal is given.
     QString runPath(const QString &name) const;
 
@@ -37,7 +38,11 @@ private:
 
     QTemporaryDir folder;
     QString buildDir;
+    QString catalogueFile;
 };
+
+// The video pages of the catalogue ids, as one list for the address field.
+QString pageAddresses(const QStringList &ids);
 
 // Stops the server whose pid the file holds and waits for it to go; why not, or empty.
 QString stopByPidFile(const QString &pidFile);
@@ -52,6 +57,11 @@ public:
     explicit PortalSuite(const QString &catalogue = QString()) : portal(catalogue) {}
 
 protected:
+    // Empty when `folder` holds the videos of `ids`, each whole under its
+    // title, and nothing else, and no fetched file was left in `work`;
+    // otherwise what is wrong.
+    QString unsaved(const QString &folder, const QStringList &ids) const;
+
     PortalRun portal;
     QTemporaryDir work;
 

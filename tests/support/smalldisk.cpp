@@ -4,19 +4,10 @@
 
 #include <QDir>
 
-namespace {
-
-QString sizeOption(qint64 bytes)
-{
-    return QStringLiteral("size=%1").arg(bytes);
-}
-
-} // namespace
-
 SmallDisk::SmallDisk(const QString &path, qint64 bytes) : path(path)
 {
     QDir().mkpath(path);
-    isMounted = mountaccess::problem().isEmpty() && mountaccess::mountTmpfs(path, sizeOption(bytes));
+    isMounted = mountaccess::problem().isEmpty() && mountaccess::mountTmpfs(path, QStringLiteral("size=%1").arg(bytes));
 }
 
 SmallDisk::~SmallDisk()
@@ -27,5 +18,5 @@ SmallDisk::~SmallDisk()
 
 bool SmallDisk::resize(qint64 bytes)
 {
-    return isMounted && mountaccess::remountTmpfs(path, sizeOption(bytes));
+    return isMounted && mountaccess::remountTmpfs(path, QStringLiteral("size=%1").arg(bytes));
 }

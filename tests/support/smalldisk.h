@@ -9,8 +9,7 @@ class SmallDisk
 public:
     SmallDisk(const QString &path, qint64 bytes);
     ~SmallDisk();
-    SmallDisk(const SmallDisk &) = delete;
-    SmallDisk &operator=(const SmallDisk &) = delete;
+    Q_DISABLE_COPY(SmallDisk)
 
     // False where this process may not mount; tests then skip.
     bool mounted() const { return isMounted; }

@@ -2,21 +2,10 @@
 
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QGuiApplication>
 #include <QTest>
-#include <QComboBox>
-#include <QDialog>
-#include <QDialogButtonBox>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QProgressBar>
-#include <QPushButton>
-
-namespace {
-
-const QString searchInProgress = QStringLiteral("Haku käynnissä..");
-
-} // namespace
 
 WindowDriver::WindowDriver(bool onScreen) : onScreen(onScreen)
 {
@@ -28,35 +17,9 @@ void WindowDriver::renew()
     window.reset();
     window = std::make_unique<MainWindow>();
     // A status text is soon replaced by the next one; the history keeps them.
-    QObject::connect(line("statusbar"), &QLineEdit::textChanged,
-                     [this](const QString &text) { shown << text; });
+    QObject::connect(line("statusbar"), &QLineEdit::textChanged, [this](const QString &text) { shown << text; });
     if (onScreen)
         window->show();
-}
-
-QLineEdit *WindowDriver::line(const char *name) const
-{
-    return window->findChild<QLineEdit *>(QLatin1String(name));
-}
-
-QPushButton *WindowDriver::button(const char *name) const
-{
-    return window->findChild<QPushButton *>(QLatin1String(name));
-}
-
-int WindowDriver::bar() const
-{
-    return window->findChild<QProgressBar *>(QStringLiteral("progressBar"))->value();
-}
-
-QString WindowDriver::status() const
-{
-    return line("statusbar")->text();
-}
-
-bool WindowDriver::controlsEnabled() const
-{
-    return button("pushButton")->isEnabled() && line("outputfile")->isEnabled();
 }
 
 void WindowDriver::setUp(const QString &folder, int threads, bool repairMp4)
@@ -67,8 +30,7 @@ void WindowDriver::setUp(const QString &folder, int threads, bool repairMp4)
     threadCount->setCurrentIndex(threadCount->findText(QString::number(threads)));
 }
 
-void WindowDriver::startBatch(const QString &addresses, const QString &folder, int threads,
-                              bool repairMp4)
+void WindowDriver::startBatch(const QString &addresses, const QString &folder, int threads, bool repairMp4)
 {
     line("url")->setText(addresses);
     setUp(folder, threads, repairMp4);
@@ -95,26 +57,33 @@ QDialog *WindowDriver::search(const QString &word)
     return dialogs.isEmpty() ? nullptr : dialogs.last();
 }
 
-QListWidget *WindowDriver::resultList(QDialog *dialog)
+QDialog *WindowDriver::finishedSearch(const QString &word, int timeout)
 {
-    return dialog->findChild<QListWidget *>(QStringLiteral("list"));
+    QDialog *dialog = search(word);
+    return dialog && QTest::qWaitFor([dialog] { return searchEnded(dialog); }, timeout) ? dialog : nullptr;
+}
+
+QStringList WindowDriver::resultRows(QDialog *dialog)
+{
+    QStringList rows;
+    for (int row = 0; row < resultList(dialog)->count(); ++row)
+        rows << resultList(dialog)->item(row)->text();
+    return rows;
 }
 
 bool WindowDriver::searchEnded(QDialog *dialog)
 {
-    return resultList(dialog)->findItems(searchInProgress, Qt::MatchExactly).isEmpty();
+    return resultList(dialog)->findItems(QStringLiteral("Haku käynnissä.."), Qt::MatchExactly).isEmpty();
 }
 
 bool WindowDriver::choose(QDialog *dialog, const QStringList &texts)
 {
-    QListWidget *list = resultList(dialog);
     for (const QString &text : texts) {
-        const QList<QListWidgetItem *> rows = list->findItems(text, Qt::MatchContains);
+        const QList<QListWidgetItem *> rows = resultList(dialog)->findItems(text, Qt::MatchContains);
         if (rows.size() != 1)
             return false;
         rows.first()->setSelected(true);
     }
-    auto *buttons = dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
-    buttons->button(QDialogButtonBox::Ok)->click();
+    dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"))->button(QDialogButtonBox::Ok)->click();
     return true;
 }

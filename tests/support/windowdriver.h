@@ -2,15 +2,13 @@
 
 #include "app/mainwindow.h"
 
-#include <QString>
-#include <QStringList>
+#include <QDialog>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
 
 #include <memory>
-
-class QDialog;
-class QLineEdit;
-class QListWidget;
-class QPushButton;
 
 // The real main window, worked through its widgets as a user would, found by
 // their object names.
@@ -22,13 +20,13 @@ public:
     // A new window in place of the old, as at the program's next start.
     void renew();
 
-    QLineEdit *line(const char *name) const;
-    QPushButton *button(const char *name) const;
-    int bar() const;
-    QString status() const;
+    QLineEdit *line(const char *name) const { return window->findChild<QLineEdit *>(QLatin1String(name)); }
+    QPushButton *button(const char *name) const { return window->findChild<QPushButton *>(QLatin1String(name)); }
+    int bar() const { return window->findChild<QProgressBar *>(QStringLiteral("progressBar"))->value(); }
+    QString status() const { return line("statusbar")->text(); }
     // Every text the status line has shown, the newest last.
     const QStringList &statusHistory() const { return shown; }
-    bool controlsEnabled() const;
+    bool controlsEnabled() const { return button("pushButton")->isEnabled() && line("outputfile")->isEnabled(); }
 
     // Fills in the folder, the downloads at once and the repair check box.
     void setUp(const QString &folder, int threads, bool repairMp4);
@@ -43,7 +41,10 @@ public:
 
     // Types the word and presses "Aloita haku"; the newest search dialog.
     QDialog *search(const QString &word);
-    static QListWidget *resultList(QDialog *dialog);
+    // The same, once the search has ended; null when it did not.
+    QDialog *finishedSearch(const QString &word, int timeout);
+    static QListWidget *resultList(QDialog *dialog) { return dialog->findChild<QListWidget *>(QStringLiteral("list")); }
+    static QStringList resultRows(QDialog *dialog);
     // The search has ended once its in-progress row is gone.
     static bool searchEnded(QDialog *dialog);
     // Selects the rows that contain the given texts and presses OK.
