@@ -2,8 +2,7 @@
 // on the portal's address. Hostile results pages are rows of tst_resultsparser.
 #include "portalsearch.h"
 
-#include <QFile>
-#include <QTest>
+#include <QtTest>
 
 class TestHostileSearch : public QObject
 {

@@ -1,9 +1,7 @@
 #include "external/externalprograms.h"
 #include "search/resultsparser.h"
 
-#include <QRandomGenerator>
-#include <QRegularExpression>
-#include <QTest>
+#include <QtTest>
 
 namespace {
 

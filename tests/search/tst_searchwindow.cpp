@@ -7,18 +7,8 @@
 #include "portalsearch.h"
 #include "windowdriver.h"
 
-#include <QFileDialog>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QMenu>
-#include <QPushButton>
-#include <QRegularExpression>
-#include <QSignalSpy>
-#include <QStandardPaths>
-#include <QTest>
-#include <QTimer>
-#include <QTranslator>
+#include <QtTest>
+#include <QtWidgets>
 
 namespace {
 
