@@ -86,7 +86,7 @@ private slots:
         weston.setProcessEnvironment(environment);
         weston.setProcessChannelMode(QProcess::MergedChannels);
         weston.start(QStringLiteral("weston"),
-                     {QStringLiteral("--backend=headless-backend.so"), QStringLiteral("--no-config"), "--socket=" + socket});
+                     {u"--backend=headless-backend.so"_qs, u"--no-config"_qs, "--socket=" + socket});
         const QString socketPath = runtime.filePath(socket);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(socketPath) || weston.state() == QProcess::NotRunning, 20000);
         if (!QFile::exists(socketPath)) {

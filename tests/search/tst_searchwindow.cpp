@@ -70,13 +70,8 @@ private slots:
     void listFilledWhenChildEnds()
     {
         PortalSearch search;
-        QVERIFY(search.server.listenAsPortal());
-        search.server.setPage(searchTarget("jakso"), resultsPage({"11", "12"}));
-        search.server.hold();
-        search.start();
-
         // The answer is held, so the child is still running at this tick.
-        QTRY_COMPARE_WITH_TIMEOUT(search.server.targets().size(), 1, childTimeout);
+        QVERIFY(search.serve(resultsPage({"11", "12"}), true));
         QSignalSpy tick(pollTimer(search), &QTimer::timeout);
         QVERIFY(tick.wait(childTimeout));
         QCOMPARE(search.rows(), inProgress);
@@ -168,11 +163,7 @@ private slots:
     {
         QFETCH(int, how);
         PortalSearch search(QStringLiteral("jakso"), QStringLiteral("vanha"));
-        QVERIFY(search.server.listenAsPortal());
-        search.server.setPage(searchTarget("jakso"), resultsPage({"21"}));
-        search.server.hold();
-        search.start();
-        QTRY_COMPARE_WITH_TIMEOUT(search.server.targets().size(), 1, childTimeout);
+        QVERIFY(search.serve(resultsPage({"21"}), true));
         QVERIFY(wgetRunning());
 
         if (how > 0)
@@ -197,7 +188,6 @@ private slots:
         QTest::addColumn<QList<int>>("clicked");
         QTest::addColumn<QString>("result");
 
-        // The portal's address is known only once its server listens.
         const QString video = QStringLiteral("PORTAL/video/");
         QTest::newRow("empty field, three")
             << "" << false << QList<int>{0, 1, 2} << video + "31;" + video + "32;" + video + "33";
@@ -223,15 +213,10 @@ private slots:
         QFETCH(QString, result);
 
         PortalSearch search;
-        QVERIFY(search.server.listenAsPortal());
+        QVERIFY(search.serve(resultsPage({"31", "32", "33"}), whileSearching));
+        // The portal's address is known only once its server listens.
         search.url.setText(field.replace(QStringLiteral("PORTAL"), external::portalUrl()));
-        search.server.setPage(searchTarget("jakso"), resultsPage({"31", "32", "33"}));
-        if (whileSearching)
-            search.server.hold();
-        search.start();
-        if (whileSearching)
-            QTRY_COMPARE_WITH_TIMEOUT(search.server.targets().size(), 1, childTimeout);
-        else
+        if (!whileSearching)
             QTRY_COMPARE_WITH_TIMEOUT(search.list()->count(), 3, childTimeout);
 
         for (int row : clicked)

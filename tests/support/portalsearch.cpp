@@ -51,6 +51,17 @@ void PortalSearch::start()
     dialog->runSearch();
 }
 
+bool PortalSearch::serve(const QByteArray &page, bool held)
+{
+    if (!server.listenAsPortal())
+        return false;
+    server.setPage(searchTarget("jakso"), page);
+    if (held)
+        server.hold();
+    start();
+    return !held || QTest::qWaitFor([this] { return server.targets().size() == 1; }, 15000);
+}
+
 QListWidget *PortalSearch::list() const
 {
     return dialog->findChild<QListWidget *>(QStringLiteral("list"));

@@ -31,6 +31,10 @@ struct PortalSearch
 
     // Shows the dialog and starts its search.
     void start();
+    // Listens as the portal with `page` as the results for "jakso" and starts the
+    // search; when `held`, the answer waits for server.release() and this waits
+    // until wget has asked. False when the server could not listen or wget did not ask.
+    bool serve(const QByteArray &page, bool held = false);
     QListWidget *list() const;
     QStringList rows() const { return listedRows(dialog.get()); }
     void press(QDialogButtonBox::StandardButton which);
