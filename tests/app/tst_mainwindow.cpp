@@ -40,7 +40,7 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("className");
         QTest::addColumn<QRect>("geometry");
-        for (const Drawn &widget : mainWindowWidgets)
+        for (const Drawn &widget : mainWindowDrawing.widgets)
             QTest::newRow(qPrintable(widget.name)) << widget.name << widget.className << widget.geometry;
     }
 
@@ -287,51 +287,13 @@ private slots:
     {
         QFETCH(int, pointSize);
         QFETCH(bool, asDrawn);
-
         const QFont normal = QApplication::font();
         QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), pointSize));
         // Declared before the windows, so they are gone before the font goes back.
         const auto restore = qScopeGuard([&normal] { QApplication::setFont(normal); });
         BothForms forms;
-        const struct {
-            QWidget *window;
-            QWidget *parent;
-            QSize size;
-            const QList<Drawn> &widgets;
-        } drawings[] = {{&forms.window, forms.window.centralWidget(), QSize(382, 241), mainWindowWidgets},
-                        {&forms.dialog, &forms.dialog, QSize(541, 405), searchDialogWidgets}};
-        for (const auto &form : drawings) {
-            // Each drawn edge d shown at v allows the factors that round d up or down to v.
-            double lowest = 1.0;
-            double highest = 1e9;
-            const auto allow = [&](int drawn, int shown) {
-                if (drawn == 0) {
-                    highest = shown == 0 ? highest : 0.0;
-                    return;
-                }
-                lowest = std::max(lowest, (shown - 0.5) / drawn);
-                highest = std::min(highest, (shown + 0.5) / drawn);
-            };
-            allow(form.size.width(), form.window->width());
-            allow(form.size.height(), form.window->height());
-            for (const Drawn &drawn : form.widgets) {
-                QWidget *widget = form.parent->findChild<QWidget *>(drawn.name, Qt::FindDirectChildrenOnly);
-                QVERIFY2(widget, qPrintable(drawn.name));
-                QCOMPARE(widget->metaObject()->className(), drawn.className);
-                if (asDrawn)
-                    QCOMPARE(widget->geometry(), drawn.geometry);
-                const QRect shown = widget->geometry();
-                allow(drawn.geometry.x(), shown.x());
-                allow(drawn.geometry.y(), shown.y());
-                allow(drawn.geometry.right() + 1, shown.right() + 1);
-                allow(drawn.geometry.bottom() + 1, shown.bottom() + 1);
-                verifyTextShowsWhole(widget);
-            }
-            QVERIFY2(lowest <= highest, qPrintable(QStringLiteral("no one factor: %1 > %2").arg(lowest).arg(highest)));
-            qInfo("%s at %d pt: factor %.3f", form.window->metaObject()->className(), pointSize, lowest);
-            if (asDrawn)
-                QCOMPARE(form.window->size(), form.size);
-        }
+        verifyDrawingKept(&forms.window, forms.window.centralWidget(), mainWindowDrawing, asDrawn);
+        verifyDrawingKept(&forms.dialog, &forms.dialog, searchDialogDrawing, asDrawn);
     }
 };
 

@@ -7,19 +7,20 @@
 
 namespace {
 
-// The window is up, every widget of the form shown and inside it, its text whole.
+// The window is up, every widget of the form shown and inside it, and the
+// form's drawing kept at the font of now.
 void verifyWholeForm(MainWindow &window)
 {
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QWidget *central = window.centralWidget();
-    QCOMPARE(central->findChildren<QWidget *>(Qt::FindDirectChildrenOnly).size(), mainWindowWidgets.size());
-    for (const Drawn &drawn : mainWindowWidgets) {
-        QWidget *widget = central->findChild<QWidget *>(drawn.name, Qt::FindDirectChildrenOnly);
-        QVERIFY2(widget && widget->isVisible(), qPrintable(drawn.name));
-        QVERIFY2(central->rect().contains(widget->geometry()), qPrintable(drawn.name));
-        verifyTextShowsWhole(widget);
+    const QList<QWidget *> widgets = central->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+    QCOMPARE(widgets.size(), mainWindowDrawing.widgets.size());
+    for (QWidget *widget : widgets) {
+        QVERIFY2(widget->isVisible(), qPrintable(widget->objectName()));
+        QVERIFY2(central->rect().contains(widget->geometry()), qPrintable(widget->objectName()));
     }
     QVERIFY(window.rect().contains(central->geometry()));
+    verifyDrawingKept(&window, central, mainWindowDrawing);
 }
 
 } // namespace

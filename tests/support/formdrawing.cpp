@@ -12,17 +12,19 @@
 #include <QTest>
 #include <QToolButton>
 
-const QList<Drawn> mainWindowWidgets = {
-    {"url", "QLineEdit", QRect(10, 20, 331, 20)},           {"pushButton", "QPushButton", QRect(10, 150, 141, 51)},
-    {"progressBar", "QProgressBar", QRect(10, 90, 361, 23)}, {"label", "QLabel", QRect(10, 0, 351, 16)},
-    {"toolButton", "QToolButton", QRect(340, 60, 25, 20)},  {"outputfile", "QLineEdit", QRect(10, 60, 331, 20)},
-    {"label_2", "QLabel", QRect(10, 40, 141, 16)},          {"statusbar", "QLineEdit", QRect(0, 220, 381, 21)},
-    {"checkBox", "QCheckBox", QRect(10, 120, 271, 18)},     {"searchword", "QLineEdit", QRect(280, 170, 91, 20)},
-    {"label_3", "QLabel", QRect(280, 150, 31, 16)},         {"pushButton_2", "QPushButton", QRect(300, 190, 75, 23)},
-    {"threadcount", "QComboBox", QRect(230, 170, 41, 22)},  {"label_4", "QLabel", QRect(160, 150, 111, 16)}};
-const QList<Drawn> searchDialogWidgets = {{"buttonBox", "QDialogButtonBox", QRect(190, 370, 341, 32)},
-                                          {"list", "QListWidget", QRect(20, 30, 501, 331)},
-                                          {"label", "QLabel", QRect(20, 10, 381, 16)}};
+const DrawnForm mainWindowDrawing = {
+    QSize(382, 241),
+    {{"url", "QLineEdit", QRect(10, 20, 331, 20)},           {"pushButton", "QPushButton", QRect(10, 150, 141, 51)},
+     {"progressBar", "QProgressBar", QRect(10, 90, 361, 23)}, {"label", "QLabel", QRect(10, 0, 351, 16)},
+     {"toolButton", "QToolButton", QRect(340, 60, 25, 20)},  {"outputfile", "QLineEdit", QRect(10, 60, 331, 20)},
+     {"label_2", "QLabel", QRect(10, 40, 141, 16)},          {"statusbar", "QLineEdit", QRect(0, 220, 381, 21)},
+     {"checkBox", "QCheckBox", QRect(10, 120, 271, 18)},     {"searchword", "QLineEdit", QRect(280, 170, 91, 20)},
+     {"label_3", "QLabel", QRect(280, 150, 31, 16)},         {"pushButton_2", "QPushButton", QRect(300, 190, 75, 23)},
+     {"threadcount", "QComboBox", QRect(230, 170, 41, 22)},  {"label_4", "QLabel", QRect(160, 150, 111, 16)}}};
+const DrawnForm searchDialogDrawing = {QSize(541, 405),
+                                       {{"buttonBox", "QDialogButtonBox", QRect(190, 370, 341, 32)},
+                                        {"list", "QListWidget", QRect(20, 30, 501, 331)},
+                                        {"label", "QLabel", QRect(20, 10, 381, 16)}}};
 
 namespace {
 
@@ -80,3 +82,37 @@ void verifyTextShowsWhole(QWidget *widget)
                             .arg(needed.width()).arg(needed.height()).arg(room.width()).arg(room.height())));
 }
 
+
+void verifyDrawingKept(QWidget *form, QWidget *parent, const DrawnForm &drawing, bool asDrawn)
+{
+    // Each drawn edge d shown at v allows the factors that round d up or down to v.
+    double lowest = 1.0;
+    double highest = 1e9;
+    const auto allow = [&](int drawn, int shown) {
+        if (drawn == 0) {
+            highest = shown == 0 ? highest : 0.0;
+            return;
+        }
+        lowest = std::max(lowest, (shown - 0.5) / drawn);
+        highest = std::min(highest, (shown + 0.5) / drawn);
+    };
+    allow(drawing.size.width(), form->width());
+    allow(drawing.size.height(), form->height());
+    for (const Drawn &drawn : drawing.widgets) {
+        QWidget *widget = parent->findChild<QWidget *>(drawn.name, Qt::FindDirectChildrenOnly);
+        QVERIFY2(widget, qPrintable(drawn.name));
+        QCOMPARE(widget->metaObject()->className(), drawn.className);
+        if (asDrawn)
+            QCOMPARE(widget->geometry(), drawn.geometry);
+        const QRect shown = widget->geometry();
+        allow(drawn.geometry.x(), shown.x());
+        allow(drawn.geometry.y(), shown.y());
+        allow(drawn.geometry.right() + 1, shown.right() + 1);
+        allow(drawn.geometry.bottom() + 1, shown.bottom() + 1);
+        verifyTextShowsWhole(widget);
+    }
+    QVERIFY2(lowest <= highest, qPrintable(QStringLiteral("no one factor: %1 > %2").arg(lowest).arg(highest)));
+    qInfo("%s at %d pt: factor %.3f", form->metaObject()->className(), form->font().pointSize(), lowest);
+    if (asDrawn)
+        QCOMPARE(form->size(), drawing.size);
+}

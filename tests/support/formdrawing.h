@@ -14,10 +14,22 @@ struct Drawn
     QRect geometry;
 };
 
-// The main window's widgets in creation order, and the search dialog's.
-extern const QList<Drawn> mainWindowWidgets;
-extern const QList<Drawn> searchDialogWidgets;
+// A form as drawn: its size, and its widgets in creation order.
+struct DrawnForm
+{
+    QSize size;
+    QList<Drawn> widgets;
+};
+
+extern const DrawnForm mainWindowDrawing;
+extern const DrawnForm searchDialogDrawing;
 
 // Fails the test unless the style leaves the widget's text, at the widget's
 // size now, the room it needs; line edits must show a whole line, descenders included.
 void verifyTextShowsWhole(QWidget *widget);
+
+// Fails the test unless the form, whose widgets are children of `parent`, keeps
+// its drawing at the font of now: every widget there, of its class, its text
+// whole, and every edge the drawn one times one factor, never below 1; `asDrawn`
+// wants that factor to be 1.
+void verifyDrawingKept(QWidget *form, QWidget *parent, const DrawnForm &drawing, bool asDrawn = false);
