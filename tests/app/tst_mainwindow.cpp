@@ -11,16 +11,10 @@ Q_DECLARE_METATYPE(formfit::TextRoom)
 
 namespace {
 
-template<typename T>
-T *child(MainWindow &window, const char *name)
-{
-    return window.findChild<T *>(QLatin1String(name));
-}
-
 // Presses the folder button; the folder chooser it shows.
 QFileDialog *openChooser(MainWindow &window)
 {
-    QTest::mouseClick(child<QToolButton>(window, "toolButton"), Qt::LeftButton);
+    QTest::mouseClick(window.findChild<QToolButton *>(u"toolButton"_qs), Qt::LeftButton);
     return window.findChild<QFileDialog *>();
 }
 
@@ -123,14 +117,14 @@ private slots:
         QCOMPARE(window.centralWidget()->sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
         window.resize(20000, 20000);
         QCOMPARE(window.size(), QSize(9999, 9999));
-        auto *start = child<QPushButton>(window, "pushButton");
+        auto *start = window.findChild<QPushButton *>(u"pushButton"_qs);
         QCOMPARE(start->font().pointSize(), 12);
         QVERIFY(start->font().bold());
-        auto *status = child<QLineEdit>(window, "statusbar");
+        auto *status = window.findChild<QLineEdit *>(u"statusbar"_qs);
         QVERIFY(status->focusPolicy() != Qt::NoFocus);
         QTest::keyClicks(status, QStringLiteral("abc"));
         QCOMPARE(status->text(), QStringLiteral("Valmiina lataamaan!"));
-        auto *threads = child<QComboBox>(window, "threadcount");
+        auto *threads = window.findChild<QComboBox *>(u"threadcount"_qs);
         for (int i = 0; i < threads->count(); ++i)
             QCOMPARE(threads->itemText(i), QString::number(i + 1));
     }
@@ -175,7 +169,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         const QStringList expected = {"url", "pushButton", "toolButton", "outputfile", "statusbar",
                                       "checkBox", "searchword", "pushButton_2", "threadcount"};
-        QWidget *widget = child<QWidget>(window, "url");
+        QWidget *widget = window.findChild<QWidget *>(u"url"_qs);
         QStringList chain;
         for (int step = 0; step < expected.size(); ++step) {
             chain << widget->objectName();
@@ -206,25 +200,27 @@ private slots:
     {
         MainWindow window;
         QTemporaryDir folder;
+        auto *field = window.findChild<QLineEdit *>(u"outputfile"_qs);
         QFileDialog *dialog = openChooser(window);
         // The chosen path arrives unchanged: no separator added, nothing checked.
         const QString chosen = folder.path() + QStringLiteral("/Elokuvat ja sarjat äö");
         emit dialog->fileSelected(chosen);
-        QCOMPARE(child<QLineEdit>(window, "outputfile")->text(), chosen);
+        QCOMPARE(field->text(), chosen);
 
-        child<QLineEdit>(window, "outputfile")->setEnabled(false);
+        field->setEnabled(false);
         emit dialog->fileSelected(folder.path());
-        QCOMPARE(child<QLineEdit>(window, "outputfile")->text(), folder.path());
+        QCOMPARE(field->text(), folder.path());
     }
 
     void folderChooserCancelKeepsField()
     {
         MainWindow window;
-        child<QLineEdit>(window, "outputfile")->setText(QStringLiteral("/tmp/ennen"));
+        auto *field = window.findChild<QLineEdit *>(u"outputfile"_qs);
+        field->setText(QStringLiteral("/tmp/ennen"));
         QFileDialog *dialog = openChooser(window);
         dialog->reject();
         QVERIFY(!dialog->isVisible());
-        QCOMPARE(child<QLineEdit>(window, "outputfile")->text(), QStringLiteral("/tmp/ennen"));
+        QCOMPARE(field->text(), QStringLiteral("/tmp/ennen"));
     }
 
     void fitFactor_data()
@@ -287,10 +283,7 @@ private slots:
     {
         QFETCH(int, pointSize);
         QFETCH(bool, asDrawn);
-        const QFont normal = QApplication::font();
-        QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), pointSize));
-        // Declared before the windows, so they are gone before the font goes back.
-        const auto restore = qScopeGuard([&normal] { QApplication::setFont(normal); });
+        const ScopedAppFont font(pointSize);
         BothForms forms;
         verifyDrawingKept(&forms.window, forms.window.centralWidget(), mainWindowDrawing, asDrawn);
         verifyDrawingKept(&forms.dialog, &forms.dialog, searchDialogDrawing, asDrawn);

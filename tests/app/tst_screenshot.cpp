@@ -47,15 +47,10 @@ private slots:
         QFETCH(QString, file);
         QVERIFY2(QGuiApplication::platformName() == QLatin1String("xcb"),
                  "this test wants a real X server (run it under xvfb-run)");
-        const QFont normal = QApplication::font();
-        QFont font = normal;
-        if (pointSize > 0)
-            font.setPointSize(pointSize);
-        QApplication::setFont(font);
-        const auto restore = qScopeGuard([&normal] { QApplication::setFont(normal); });
+        const ScopedAppFont font(pointSize);
         MainWindow window;
-        qInfo("font %s %d pt, window %d x %d", qPrintable(QFontInfo(font).family()), font.pointSize(),
-              window.width(), window.height());
+        qInfo("font %s %d pt, window %d x %d", qPrintable(QFontInfo(window.font()).family()),
+              window.font().pointSize(), window.width(), window.height());
         window.show();
         verifyWholeForm(window);
 
@@ -90,11 +85,8 @@ private slots:
                      {u"--backend=headless-backend.so"_qs, u"--no-config"_qs, "--socket=" + socket});
         const QString socketPath = runtime.filePath(socket);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(socketPath) || weston.state() == QProcess::NotRunning, 20000);
-        if (!QFile::exists(socketPath)) {
-            weston.kill();
-            weston.waitForFinished();
+        if (!QFile::exists(socketPath))
             QSKIP(qPrintable("Weston's headless server could not start: " + QString::fromLocal8Bit(weston.readAll())));
-        }
 
         QProcess suite;
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));

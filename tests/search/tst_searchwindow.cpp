@@ -20,11 +20,6 @@ bool wgetRunning()
     return !childProcesses().filter(QStringLiteral("(wget)")).isEmpty();
 }
 
-QTimer *pollTimer(const PortalSearch &search)
-{
-    return search.dialog->findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
-}
-
 } // namespace
 
 class TestSearchWindow : public QObject
@@ -72,7 +67,7 @@ private slots:
         PortalSearch search;
         // The answer is held, so the child is still running at this tick.
         QVERIFY(search.serve(resultsPage({"11", "12"}), true));
-        QSignalSpy tick(pollTimer(search), &QTimer::timeout);
+        QSignalSpy tick(search.dialog->findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly), &QTimer::timeout);
         QVERIFY(tick.wait(childTimeout));
         QCOMPARE(search.rows(), inProgress);
 
@@ -136,7 +131,7 @@ private slots:
         else if (wget != "missing")
             QVERIFY(!programs.addScript(QStringLiteral("wget"), wget).isEmpty());
         search.start();
-        pollTimer(search)->stop();
+        search.dialog->findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly)->stop();
 
         QTRY_COMPARE_WITH_TIMEOUT(search.rows(), result, 30000);
         if (result.size() == 1) {

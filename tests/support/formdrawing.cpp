@@ -1,5 +1,6 @@
 #include "formdrawing.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -115,4 +116,17 @@ void verifyDrawingKept(QWidget *form, QWidget *parent, const DrawnForm &drawing,
     qInfo("%s at %d pt: factor %.3f", form->metaObject()->className(), form->font().pointSize(), lowest);
     if (asDrawn)
         QCOMPARE(form->size(), drawing.size);
+}
+
+ScopedAppFont::ScopedAppFont(int pointSize) : normal(QApplication::font())
+{
+    QFont font = normal;
+    if (pointSize > 0)
+        font.setPointSize(pointSize);
+    QApplication::setFont(font);
+}
+
+ScopedAppFont::~ScopedAppFont()
+{
+    QApplication::setFont(normal);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QList>
 #include <QRect>
 #include <QString>
@@ -33,3 +34,17 @@ void verifyTextShowsWhole(QWidget *widget);
 // whole, and every edge the drawn one times one factor, never below 1; `asDrawn`
 // wants that factor to be 1.
 void verifyDrawingKept(QWidget *form, QWidget *parent, const DrawnForm &drawing, bool asDrawn = false);
+
+// The application's font at that size (0: as it is) for the object's lifetime.
+// Declare it before the windows, so they are gone before the font goes back.
+class ScopedAppFont
+{
+public:
+    explicit ScopedAppFont(int pointSize);
+    ~ScopedAppFont();
+    ScopedAppFont(const ScopedAppFont &) = delete;
+    ScopedAppFont &operator=(const ScopedAppFont &) = delete;
+
+private:
+    QFont normal;
+};
