@@ -56,10 +56,7 @@ private slots:
     {
         QFETCH(QString, word);
         QFETCH(QByteArray, target);
-        PortalSearch search(word);
-        QVERIFY(search.server.listenAsPortal());
-        search.dialog->runSearch();
-        QTRY_COMPARE_WITH_TIMEOUT(search.server.targets(), QByteArrayList{target}, childTimeout);
+        verifySearchAsks(word, target);
     }
 
     void listFilledWhenChildEnds()

@@ -1,5 +1,6 @@
 #include "portalsearch.h"
 
+#include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -36,6 +37,19 @@ QStringList listedRows(const QDialog *dialog)
     for (int row = 0; row < list->count(); ++row)
         texts << list->item(row)->text();
     return texts;
+}
+
+void verifySearchAsks(const QString &word, const QByteArray &target)
+{
+    const QString hijacked = QStringLiteral("/tmp/lumora-hijacked");
+    QFile::remove(hijacked);
+    PortalSearch search(word);
+    QVERIFY(search.server.listenAsPortal());
+    search.server.setPage(target, resultsPage({"5"}));
+    search.dialog->runSearch();
+    QTRY_COMPARE_WITH_TIMEOUT(search.rows(), resultRows({"5"}), 30000);
+    QCOMPARE(search.server.targets(), QByteArrayList{target});
+    QVERIFY(!QFile::exists(hijacked));
 }
 
 PortalSearch::PortalSearch(const QString &word, const QString &field)

@@ -21,6 +21,10 @@ QByteArray resultsPage(const QByteArrayList &ids);
 QStringList resultRows(const QByteArrayList &ids);
 // The rows a search dialog's list shows, in order.
 QStringList listedRows(const QDialog *dialog);
+// Fails the test unless a search for `word` asks the portal for `target` alone and
+// lists the hit found there; a word taken for wget's option --output-document
+// would write /tmp/lumora-hijacked.
+void verifySearchAsks(const QString &word, const QByteArray &target);
 
 // One search dialog for `word` against a loopback server as the portal, handing
 // back into the address field of a main window of its own. The server listens
