@@ -27,8 +27,7 @@ const Control controls[] = {
     {"search button", false, "pushButton_2", QAccessible::Button, nullptr, true},
     {"thread count", false, "threadcount", QAccessible::ComboBox, "label_4", false},
     {"results", true, "list", QAccessible::List, "label", false},
-    {"buttons", true, "buttonBox", QAccessible::Grouping, nullptr, false},
-};
+    {"buttons", true, "buttonBox", QAccessible::Grouping, nullptr, false}};
 
 // One row for each control that `which` picks.
 void controlRows(bool (*which)(const Control &))

@@ -42,7 +42,6 @@ private slots:
     {
         QFETCH(QString, name);
         QFETCH(QRect, geometry);
-
         MainWindow window;
         QWidget *central = window.centralWidget();
         QVERIFY(central);
@@ -65,8 +64,7 @@ private slots:
         QTest::addColumn<QVariant>("value");
         QTest::addColumn<QString>("portal"); // chosen at start, or none
 
-        QTest::newRow("label text, portal given")
-            << "label" << QByteArray("text")
+        QTest::newRow("label text, portal given") << "label" << QByteArray("text")
             << QVariant(u"URL (http://10.1.2.3:8080/video/xx       ; erotettuna voi laittaa monta)"_qs)
             << "http://10.1.2.3:8080";
         const QList<std::tuple<const char *, const char *, QVariant>> rows = {

@@ -46,8 +46,7 @@ private slots:
                                          << QStringList{u"<77> Sää: d"_qs};
         QTest::newRow("title starts with a tag")
             << three + link("5", "<span>Otsikko</span>") + "<p>kuvaus</p>" << QStringList{"<5> : kuvaus"};
-        QTest::newRow("no paragraph after the hits")
-            << three + link("4", "d") + link("5", "e") + " loppu"
+        QTest::newRow("no paragraph after the hits") << three + link("4", "d") + link("5", "e") + " loppu"
             << QStringList{"<4> d: >a</a><a href=\"/video/2\">b</a><a href=\"/video/3\">c</a>"
                            "<a href=\"/video/4\">d</a><a href=\"/video/5\">e</a> loppu",
                            "<5> e: >b</a><a href=\"/video/3\">c</a>"
@@ -107,8 +106,7 @@ private slots:
                                                 << QStringList{"<1007> Vieras: v"};
         QTest::newRow("blank, tab and line break in ids")
             << portalHit("12 http://x", "A", "a") + portalHit("13\thttp://x", "B", "b")
-                   + portalHit("14\r\nhttp://x", "C", "c")
-            << QStringList{"<12> A: a", "<13> B: b", "<14> C: c"};
+                   + portalHit("14\r\nhttp://x", "C", "c") << QStringList{"<12> A: a", "<13> B: b", "<14> C: c"};
         QTest::newRow("query and path in an id")
             << portalHit("15?x=/../1", "D", "d") + portalHit("a-b_C9/../../x", "E", "e")
             << QStringList{"<15> D: d", "<a-b_C9> E: e"};
