@@ -74,9 +74,8 @@ private slots:
 
     void listFilledWithoutTick_data()
     {
-        QTest::addColumn<bool>("serverUp");
         QTest::addColumn<QByteArray>("page"); // none: the server answers 404
-        // "real", "missing", "silent portal" (real, and the server never answers) or a fake's script
+        // "real", "missing", "silent portal" or "server down" (real; the server silent or gone), a fake's script
         QTest::addColumn<QByteArray>("wget");
         QTest::addColumn<QStringList>("result");
 
@@ -84,23 +83,23 @@ private slots:
         const auto failed = [](const QString &why) { return QStringList{u"Haku epäonnistui: "_qs + why}; };
         const QString noAnswer = u"palvelimeen ei saatu yhteyttä tai se ei vastannut"_qs;
         const qsizetype limit = searchWindow::AnswerLimit;
-        QTest::newRow("hits") << true << twoHits << QByteArray("real") << resultRows({"11", "12"});
-        QTest::newRow("no hits") << true << resultsPage({}) << QByteArray("real") << QStringList();
-        QTest::newRow("answer at the limit") << true << twoHits + QByteArray(limit - twoHits.size(), ' ')
-                                             << QByteArray("real") << resultRows({"11", "12"});
-        QTest::newRow("answer past the limit") << true << twoHits + QByteArray(limit - twoHits.size() + 1, ' ')
+        QTest::newRow("hits") << twoHits << QByteArray("real") << resultRows({"11", "12"});
+        QTest::newRow("no hits") << resultsPage({}) << QByteArray("real") << QStringList();
+        QTest::newRow("answer at the limit")
+            << twoHits + QByteArray(limit - twoHits.size(), ' ') << QByteArray("real") << resultRows({"11", "12"});
+        QTest::newRow("answer past the limit") << twoHits + QByteArray(limit - twoHits.size() + 1, ' ')
                                                << QByteArray("real") << failed(u"palvelimen vastaus on yli 16 MiB"_qs);
-        QTest::newRow("server down") << false << twoHits << QByteArray("real") << failed(noAnswer);
-        QTest::newRow("portal never answers") << true << twoHits << QByteArray("silent portal") << failed(noAnswer);
-        QTest::newRow("page not found") << true << QByteArray() << QByteArray("real")
+        QTest::newRow("server down") << twoHits << QByteArray("server down") << failed(noAnswer);
+        QTest::newRow("portal never answers") << twoHits << QByteArray("silent portal") << failed(noAnswer);
+        QTest::newRow("page not found") << QByteArray() << QByteArray("real")
                                         << failed(u"palvelin vastasi virheellä"_qs);
-        QTest::newRow("wget missing") << true << twoHits << QByteArray("missing")
+        QTest::newRow("wget missing") << twoHits << QByteArray("missing")
                                       << failed(u"wget-ohjelmaa ei voitu käynnistää"_qs);
         // Scripted fakes on PATH, as the real wget cannot be made to die by a signal
         // or end with code 3 on cue: a page written before either is no result.
-        QTest::newRow("wget killed") << true << twoHits << QByteArray("printf '%s' '" + twoHits + "'; kill -KILL $$")
+        QTest::newRow("wget killed") << twoHits << QByteArray("printf '%s' '" + twoHits + "'; kill -KILL $$")
                                      << failed(u"wget keskeytyi"_qs);
-        QTest::newRow("wget exit code 3") << true << twoHits << QByteArray("printf '%s' '" + twoHits + "'; exit 3")
+        QTest::newRow("wget exit code 3") << twoHits << QByteArray("printf '%s' '" + twoHits + "'; exit 3")
                                           << failed(u"wget päättyi virhekoodilla 3"_qs);
     }
 
@@ -109,21 +108,20 @@ private slots:
     // OK does not hand back, even when clicked.
     void listFilledWithoutTick()
     {
-        QFETCH(bool, serverUp);
         QFETCH(QByteArray, page);
         QFETCH(QByteArray, wget);
         QFETCH(QStringList, result);
 
         PortalSearch search(QStringLiteral("jakso"), QStringLiteral("vanha"));
         QVERIFY(search.server.listenAsPortal());
-        if (!serverUp)
+        if (wget == "server down")
             search.server.close();
         if (!page.isEmpty())
             search.server.setPage(searchTarget("jakso"), page);
         FakePrograms programs(FakePrograms::Path::Only);
         if (wget == "silent portal")
             search.server.hold();
-        if (wget == "real" || wget == "silent portal")
+        if (wget == "real" || wget == "silent portal" || wget == "server down")
             QVERIFY(programs.linkReal(QStringLiteral("wget")));
         else if (wget != "missing")
             QVERIFY(!programs.addScript(QStringLiteral("wget"), wget).isEmpty());
