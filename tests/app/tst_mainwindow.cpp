@@ -278,7 +278,7 @@ private slots:
     {
         QFETCH(int, pointSize);
         QFETCH(bool, asDrawn);
-        const ScopedAppFont font(pointSize);
+        const auto font = scopedAppFont(pointSize);
         BothForms forms;
         verifyDrawingKept(&forms.window, forms.window.centralWidget(), mainWindowDrawing, asDrawn);
         verifyDrawingKept(&forms.dialog, &forms.dialog, searchDialogDrawing, asDrawn);

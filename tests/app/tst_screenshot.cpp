@@ -47,7 +47,7 @@ private slots:
         QFETCH(QString, file);
         QVERIFY2(QGuiApplication::platformName() == QLatin1String("xcb"),
                  "this test wants a real X server (run it under xvfb-run)");
-        const ScopedAppFont font(pointSize);
+        const auto font = scopedAppFont(pointSize);
         MainWindow window;
         qInfo("font %s %d pt, window %d x %d", qPrintable(QFontInfo(window.font()).family()),
               window.font().pointSize(), window.width(), window.height());

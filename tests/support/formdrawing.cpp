@@ -1,6 +1,5 @@
 #include "formdrawing.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -118,15 +117,3 @@ void verifyDrawingKept(QWidget *form, QWidget *parent, const DrawnForm &drawing,
         QCOMPARE(form->size(), drawing.size);
 }
 
-ScopedAppFont::ScopedAppFont(int pointSize) : normal(QApplication::font())
-{
-    QFont font = normal;
-    if (pointSize > 0)
-        font.setPointSize(pointSize);
-    QApplication::setFont(font);
-}
-
-ScopedAppFont::~ScopedAppFont()
-{
-    QApplication::setFont(normal);
-}

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QApplication>
 #include <QFont>
 #include <QList>
 #include <QRect>
+#include <QScopeGuard>
 #include <QString>
 
 class QWidget;
@@ -35,16 +37,14 @@ void verifyTextShowsWhole(QWidget *widget);
 // wants that factor to be 1.
 void verifyDrawingKept(QWidget *form, QWidget *parent, const DrawnForm &drawing, bool asDrawn = false);
 
-// The application's font at that size (0: as it is) for the object's lifetime.
-// Declare it before the windows, so they are gone before the font goes back.
-class ScopedAppFont
+// The application's font at that size (0: as it is) until the returned guard
+// goes; declared before the windows, they are gone before the font goes back.
+[[nodiscard]] inline auto scopedAppFont(int pointSize)
 {
-public:
-    explicit ScopedAppFont(int pointSize);
-    ~ScopedAppFont();
-    ScopedAppFont(const ScopedAppFont &) = delete;
-    ScopedAppFont &operator=(const ScopedAppFont &) = delete;
-
-private:
-    QFont normal;
-};
+    const QFont normal = QApplication::font();
+    QFont font = normal;
+    if (pointSize > 0)
+        font.setPointSize(pointSize);
+    QApplication::setFont(font);
+    return qScopeGuard([normal] { QApplication::setFont(normal); });
+}
