@@ -179,8 +179,9 @@ private slots:
         QTest::addColumn<int>("pauseAt"); // where the request is cut in two writes, or 0
         QTest::addColumn<QByteArray>("statusLine");
         QTest::addColumn<QByteArray>("inBody");
-        QTest::newRow("request split across writes") << QByteArray("GET /video/1002 HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n")
-                                                     << 13 << QByteArray("HTTP/1.1 200 OK") << QByteArray("content=\"1002.flv\"");
+        QTest::newRow("request split across writes")
+            << QByteArray("GET /video/1002 HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n") << 13
+            << QByteArray("HTTP/1.1 200 OK") << QByteArray("content=\"1002.flv\"");
         QTest::newRow("search word with an encoded slash")
             << QByteArray("GET /haku//uusimmat/hakusana/AC%2FDC/media/video HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
             << 0 << QByteArray("HTTP/1.1 200 OK") << QByteArray("AC/DC");

@@ -300,7 +300,8 @@ private slots:
                                  "wget -q -O \"$SEEN/page\" \"${2%%,*}/haku//uusimmat/hakusana/uutiset/media/video\""));
         environment.insert("LUMORA_DEMO_RUN_DIR", work.filePath("demo run"));
         environment.insert("QT_QPA_PLATFORM", "offscreen");
-        const Finished demo = runProgram(prefix + "/bin/lumora-downloader-demo", {}, environment, QProcess::MergedChannels);
+        const QString command = prefix + "/bin/lumora-downloader-demo";
+        const Finished demo = runProgram(command, {}, environment, QProcess::MergedChannels);
         QVERIFY2(demo.exitCode == 0, said(demo).constData());
 
         const QStringList arguments = QString::fromUtf8(readFile(seen + "/arguments")).split(u'\n');
@@ -352,7 +353,8 @@ private slots:
                                    "fi\n"
                                    "for p; do rm -f \"$STATE/missing/$p\"; done");
         fakes.addScript("systemctl", "echo \"$*\" >> \"$STATE/systemctl\"\n"
-                                     "case $1 in disable) rm -f \"$STATE/enabled\" ;; stop) rm -f \"$STATE/running\" ;; esac");
+                                     "case $1 in disable) rm -f \"$STATE/enabled\" ;;\n"
+                                     "    stop) rm -f \"$STATE/running\" ;; esac");
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("STATE", state.path());
         const Finished setup = runProgram("bash", {LUMORA_SOURCE_DIR "/scripts/setup"}, environment,
