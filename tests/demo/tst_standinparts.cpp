@@ -28,46 +28,36 @@ QByteArray tag(quint8 type, quint32 ms, const QByteArray &body)
 
 const QByteArray flvHeader("FLV\x01\x05\0\0\0\x09\0\0\0\0", 13);
 
-QByteArray keyframeBody(quint32 ms)
+QByteArray keyframe(quint32 ms, quint32 shift = 0)
 {
-    return QByteArray("\x17\x01\0\0\0", 5) + QByteArray(40, char('a' + ms / 1000));
+    return tag(9, ms + shift, QByteArray("\x17\x01\0\0\0", 5) + QByteArray(40, char('a' + ms / 1000)));
 }
 
-QByteArray keyframe(quint32 ms)
+// Audio holding its time, or, in a video without pictures, one steady tone.
+QByteArray audio(quint32 ms, bool tone, quint32 shift = 0)
 {
-    return tag(9, ms, keyframeBody(ms));
+    return tag(8, ms + shift, "\xaf\x01" + (tone ? QByteArray("tone") : QByteArray::number(ms)));
 }
 
 // A keyframe each second, a frame each 200 ms, audio each 100 ms, in timestamp
-// order as ffmpeg writes them; `shift` is what rtmpdump adds after a seek.
-QByteArray mediaTags(quint32 fromMs, quint32 toMs, quint32 shift = 0)
+// order as ffmpeg writes them, or the tone alone; `shift` is what rtmpdump adds after a seek.
+QByteArray mediaTags(quint32 fromMs, bool soundOnly, quint32 shift = 0)
 {
     QByteArray out;
-    for (quint32 ms = fromMs; ms < toMs; ms += 100) {
-        if (ms % 1000 == 0)
-            out += tag(9, ms + shift, keyframeBody(ms));
-        else if (ms % 200 == 0)
+    for (quint32 ms = fromMs; ms < 5000; ms += 100) {
+        if (!soundOnly && ms % 1000 == 0)
+            out += keyframe(ms, shift);
+        else if (!soundOnly && ms % 200 == 0)
             out += tag(9, ms + shift, QByteArray("\x27\x01\0\0\0", 5) + QByteArray::number(ms));
-        out += tag(8, ms + shift, "\xaf\x01" + QByteArray::number(ms));
+        out += audio(ms, soundOnly, shift);
     }
-    return out;
-}
-
-// The same without pictures: one steady tone, every frame alike.
-QByteArray soundTags(quint32 fromMs, quint32 toMs, quint32 shift = 0)
-{
-    QByteArray out;
-    for (quint32 ms = fromMs; ms < toMs; ms += 100)
-        out += tag(8, ms + shift, "\xaf\x01tone");
     return out;
 }
 
 QByteArray wholeVideo(bool soundOnly = false)
 {
-    if (soundOnly)
-        return flvHeader + tag(18, 0, "onMetaData") + soundTags(0, 5000);
-    return flvHeader + tag(18, 0, "onMetaData") + tag(9, 0, QByteArray("\x17\x00\0\0\0cfg", 8))
-        + mediaTags(0, 5000);
+    const QByteArray config = soundOnly ? QByteArray() : tag(9, 0, QByteArray("\x17\x00\0\0\0cfg", 8));
+    return flvHeader + tag(18, 0, "onMetaData") + config + mediaTags(0, soundOnly);
 }
 
 standin::ResumePoint resumePointOf(QByteArray file)
@@ -109,7 +99,7 @@ private slots:
     void resumePoint()
     {
         const QByteArray video = wholeVideo();
-        const QByteArray midAudio = video.left(video.indexOf(tag(8, 3300, "\xaf\x01" "3300")) + 5);
+        const QByteArray midAudio = video.left(video.indexOf(audio(3300, false)) + 5);
         QCOMPARE(tagTimes(midAudio).last(), 3200u); // the cut tag is left out
         const auto point = resumePointOf(midAudio);
         QVERIFY(point.valid && !point.tagKept);
@@ -123,7 +113,7 @@ private slots:
         const QByteArray midTone = sound.left(sound.size() - 20);
         const auto tonePoint = resumePointOf(midTone);
         QVERIFY(tonePoint.valid && tonePoint.tagKept);
-        QCOMPARE(tonePoint.cut, sound.size() - tag(8, 4900, "\xaf\x01tone").size());
+        QCOMPARE(tonePoint.cut, sound.size() - audio(4900, true).size());
         QCOMPARE(tonePoint.timestamp, 4800u);
     }
 
@@ -146,21 +136,16 @@ private slots:
         QFETCH(quint32, interruptAtMs);
         QFETCH(quint32, continuationFromMs);
         const QByteArray video = wholeVideo(soundOnly);
-        const auto tagsFrom = [soundOnly](quint32 from, quint32 shift) {
-            return soundOnly ? soundTags(from, 5000, shift) : mediaTags(from, 5000, shift);
-        };
-        const QByteArray cutTag = tag(8, interruptAtMs, soundOnly ? QByteArray("\xaf\x01tone")
-                                                                   : "\xaf\x01" + QByteArray::number(interruptAtMs));
-        const auto point = resumePointOf(video.left(video.indexOf(cutTag) + 7));
+        const auto point = resumePointOf(video.left(video.indexOf(audio(interruptAtMs, soundOnly)) + 7));
         QVERIFY(point.valid);
         QByteArray kept = video.left(point.cut);
         const quint32 shift = point.startMs();
-        QCOMPARE(splice(&kept, point, flvHeader + tag(18, shift, "onMetaData") + tagsFrom(continuationFromMs, shift)),
-                 standin::Splice::Appended);
+        const QByteArray continuation = tag(18, shift, "onMetaData") + mediaTags(continuationFromMs, soundOnly, shift);
+        QCOMPARE(splice(&kept, point, flvHeader + continuation), standin::Splice::Appended);
         QVERIFY(kept == video);
 
         kept = video.left(point.cut);
-        const QByteArray elsewhere = flvHeader + tagsFrom(point.timestamp + 200, shift);
+        const QByteArray elsewhere = flvHeader + mediaTags(point.timestamp + 200, soundOnly, shift);
         QCOMPARE(splice(&kept, point, elsewhere), standin::Splice::NotContinued);
         QCOMPARE(splice(&kept, point, flvHeader + tag(18, 0, "onMetaData")), standin::Splice::Appended);
         QCOMPARE(kept, video.left(point.cut));
@@ -170,7 +155,7 @@ private slots:
     {
         const QByteArray meta = QByteArray("\x02\x00\x0a" "onMetaData" "\x08\0\0\0\x01", 18)
             + QByteArray("\x00\x08" "duration" "\x00\x40\x14\0\0\0\0\0\0" "\x00\x00\x09", 22);
-        QByteArray video = flvHeader + tag(18, 0, meta) + mediaTags(0, 5000);
+        QByteArray video = flvHeader + tag(18, 0, meta) + mediaTags(0, false);
         QCOMPARE(standin::metadataDuration(video), 5.0);
         QVERIFY(standin::setDurationToLastTag(&video));
         QCOMPARE(standin::metadataDuration(video), 4.9);
@@ -220,7 +205,7 @@ private slots:
         QFETCH(bool, accepted);
         standin::Options options;
         QCOMPARE(standin::parseOptions(arguments, &options).isEmpty(), accepted);
-        QCOMPARE(options.autoResume, accepted ? 5 : options.autoResume);
+        QVERIFY(!accepted || options.autoResume == 5);
     }
 
     void fileNames_data()
@@ -240,8 +225,7 @@ private slots:
     void fileNames()
     {
         QFETCH(QString, title);
-        QFETCH(QString, fileName);
-        QCOMPARE(standin::fileNameForTitle(title), fileName);
+        QTEST(standin::fileNameForTitle(title), "fileName");
     }
 
     void videoPage_data()
