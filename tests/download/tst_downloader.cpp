@@ -1,5 +1,6 @@
 #include "download/downloader.h"
 #include "external/externalprograms.h"
+#include "fakedjob.h"
 #include "fakeprograms.h"
 #include "jobrun.h"
 #include "longticks.h"
@@ -215,10 +216,6 @@ private slots:
         QFETCH(QByteArray, name);
         QFETCH(QString, folder);
         QFETCH(bool, targetExists);
-        FakePrograms fakes;
-        // The fetcher names its file in bytes; a UTF-8 name must reach the file system unchanged.
-        fakes.addScript(external::fetcherProgram(),
-                        "cp -- \"$CLIP\" '" + name + ".flv'\nprintf 'Saving to %s.flv\\n' '" + name + "' >&2");
         JobRun run;
         const QDir out(QDir::current().filePath(folder.isEmpty() ? QStringLiteral(".") : folder));
         QVERIFY(out.mkpath(QStringLiteral(".")));
@@ -226,8 +223,9 @@ private slots:
         if (targetExists)
             QVERIFY(writeFile(older, "an older file of the same name"));
         const LongTicks noTicks;
-        run.start(fixMp4, folder);
-        QVERIFY(run.wait(60000));
+        // The fetcher names its file in bytes; a UTF-8 name must reach the file system unchanged.
+        QVERIFY(runWithFakes(run, "cp -- \"$CLIP\" '" + name + ".flv'\nprintf 'Saving to %s.flv\\n' '" + name + "' >&2",
+                             real, fixMp4, folder));
 
         QVERIFY2(run.kinds.contains(QRegularExpression(QStringLiteral("^FP?D$"))), qPrintable(run.kinds));
         // The older file stays as it was; the video takes the next free name.
@@ -283,30 +281,20 @@ private slots:
         QFETCH(bool, changed);
         JobRun run;
         const QString out = run.path(QStringLiteral("out"));
-        {
-            FakePrograms fakes;
-            fakes.addScript(external::fetcherProgram(), fetcher);
-            if (!converter.isEmpty())
-                fakes.addConverter(converter);
-            run.start(1, out);
-            QVERIFY(run.wait(30000));
-            QVERIFY2(run.kinds.endsWith(u'E'), qPrintable(run.kinds));
-            checkEnd(run, ".*" + keptSuffix);
-        }
+        QVERIFY(runWithFakes(run, fetcher, converter, 1, out, 30000));
+        QVERIFY2(run.kinds.endsWith(u'E'), qPrintable(run.kinds));
+        checkEnd(run, ".*" + keptSuffix);
         if (changed) {
             QFile file(staged(run, QStringLiteral("clip.flv")));
             QVERIFY(file.open(QIODevice::Append));
             file.write("more");
         }
 
-        FakePrograms fakes;
-        fakes.addScript(external::fetcherProgram(), "touch \"$WORK/fetched again\"\n[ -s clip.flv ] || exit 1\n"
-                                                    + copiesClip + "printf '(100.0%%)\\r' >&2");
         // The first job lets go of its staging folder only when it is deleted.
         run.stop();
         run.ended = false;
-        run.start(1, out);
-        QVERIFY(run.wait(30000));
+        QVERIFY(runWithFakes(run, "touch \"$WORK/fetched again\"\n[ -s clip.flv ] || exit 1\n" + copiesClip
+                                      + "printf '(100.0%%)\\r' >&2", real, 1, out, 30000));
         QTEST(QFile::exists(run.path(QStringLiteral("work/fetched again"))), "fetchedAgain");
         QFETCH(QString, again);
         if (again.isEmpty()) {
@@ -356,17 +344,12 @@ private slots:
         QFETCH(QByteArray, converter);
         QFETCH(int, fixMp4);
         QFETCH(qint64, room);
-        FakePrograms fakes;
-        fakes.addScript(external::fetcherProgram(), fetcher);
-        if (!converter.isEmpty())
-            fakes.addConverter(converter);
         JobRun run;
         const QString out = run.path(QStringLiteral("out"));
         SmallDisk disk(out, QFileInfo(clip).size() + room);
         if (!disk.mounted())
             QSKIP(SmallDisk::NoMount);
-        run.start(fixMp4, out);
-        QVERIFY(run.wait(30000));
+        QVERIFY(runWithFakes(run, fetcher, converter, fixMp4, out, 30000));
 
         QFETCH(QString, errmsg);
         checkEnd(run, errmsg);
