@@ -76,130 +76,122 @@ class TestHostileInput : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void addresses_data();
-    void addresses();
-    void portalChoices_data();
-    void portalChoices();
-    void nothingLeftBehind();
-
-private:
     QTemporaryDir clips;
     QString clip;
+
+private slots:
+    void initTestCase()
+    {
+        clip = makeFlvClip(clips.path(), QStringLiteral("clip.flv"), 1.0);
+        QVERIFY(!clip.isEmpty());
+    }
+
+    void addresses_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QStringList>("pieces"); // as the fetchers receive them, sorted
+        QTest::addColumn<int>("total");
+
+        // Empty pieces are no addresses: they reach no fetcher and count for nothing.
+        QTest::newRow("empty pieces") << ";a;;" << QStringList{"a"} << 1;
+        QTest::newRow("blanks") << " a b ; c" << QStringList{"a b", "c"} << 2;
+        QTest::newRow("double quotes") << "\"a b\";\"" << QStringList{"\"", "\"a b\""} << 2;
+        QTest::newRow("leading dashes") << "-x;--help;--pageUrl=/etc/passwd"
+                                        << QStringList{"--help", "--pageUrl=/etc/passwd", "-x"} << 3;
+        QTest::newRow("10,000 characters") << QString(10000, u'a') << QStringList{QString(10000, u'a')} << 1;
+        QTest::newRow("non-ASCII") << u"http://portal/video/äö€"_qs << QStringList{u"http://portal/video/äö€"_qs} << 1;
+        // A pasted line break separates addresses as ";" does.
+        QTest::newRow("newline pasted in") << "a\nb;c\n" << QStringList{"a", "b", "c"} << 3;
+    }
+
+    // Every piece reaches a fetcher as exactly one address argument, never as an
+    // option; every refusal is counted and kept for the status line's tool tip.
+    void addresses()
+    {
+        QFETCH(QString, field);
+        QFETCH(QStringList, pieces);
+        FakePrograms fakes;
+        fakes.addFetcher(FakePrograms::Fetcher::Records);
+        Window window;
+        window.start(field, true);
+        QTRY_VERIFY_WITH_TIMEOUT(window.controlsEnabled(), Patience);
+
+        QCOMPARE(recordedAddresses(), pieces);
+        QFETCH(int, total);
+        const QString status = window.line("statusbar")->text();
+        QVERIFY2(status.startsWith(QStringLiteral("Valmis: 0/%1 tallennettu, %1 epäonnistui – %2 palautettu kenttään. ")
+                                       .arg(total)
+                                       .arg(pieces.size())),
+                 qPrintable(status));
+        QCOMPARE(window.line("statusbar")->toolTip().count(QStringLiteral("ERROR: osoitteella ei ole videota")),
+                 pieces.size());
+        QCOMPARE(window.line("statusbar")->toolTip().count(QStringLiteral("ERROR: tyhjää osoitetta")),
+                 total - pieces.size());
+        QCOMPARE(window.outputFolder(), QStringList());
+    }
+
+    void portalChoices_data()
+    {
+        QTest::addColumn<QString>("choice");
+        QTest::addColumn<QString>("portal"); // empty: refused, and nothing changes
+        QTest::addColumn<QString>("stream");
+
+        QTest::newRow("portal only") << "http://127.0.0.1:5000" << "http://127.0.0.1:5000" << "rtmp://127.0.0.1";
+        QTest::newRow("both") << "https://portal.example,rtmp://stream.example:1935"
+                              << "https://portal.example" << "rtmp://stream.example:1935";
+        QTest::newRow("slash and blanks") << " http://portal.example/ , rtmp://stream.example/ "
+                                          << "http://portal.example" << "rtmp://stream.example";
+        QTest::newRow("IPv6") << "http://[::1]:8080" << "http://[::1]:8080" << "rtmp://[::1]";
+        for (const char *refused : {"http://portal.example/haku", "http://portal.example?q=1", "ftp://portal.example",
+                                    "http://user@portal.example", "http://", "portal.example",
+                                    "http://portal.example,http://stream.example", "http://portal.example,rtmp://s/x"})
+            QTest::newRow(refused) << refused << QString() << QString();
+    }
+
+    // The address is glued in front of the program's own paths, so anything but
+    // a scheme, a host and a port is refused with a message, not mended.
+    void portalChoices()
+    {
+        QFETCH(QString, choice);
+        QFETCH(QString, portal);
+        QFETCH(QString, stream);
+
+        const QString before = external::portalUrl() + u',' + external::streamUrl();
+        const auto restore = qScopeGuard([&before] { external::choosePortal(before); });
+        const QString wrong = external::choosePortal(choice);
+        QCOMPARE(wrong.isEmpty(), !portal.isEmpty());
+        QCOMPARE(external::portalUrl(), portal.isEmpty() ? before.section(u',', 0, 0) : portal);
+        QCOMPARE(external::streamUrl(), stream.isEmpty() ? before.section(u',', 1) : stream);
+        QCOMPARE(external::fetcherArguments(QStringLiteral("x")).at(1), external::streamUrl() + "/LumoraServer");
+    }
+
+    // Twelve videos through five slots, converted: afterwards no child process
+    // is left and no file descriptor stays open. Leaks show in the sanitized build.
+    void nothingLeftBehind()
+    {
+        FakePrograms fakes;
+        fakes.addScript(external::fetcherProgram(), clipFetcher(clip));
+        Window window;
+        // One download first, so that what Qt opens once for good is open already.
+        window.start(external::videoPageAddress(QStringLiteral("1000")), true);
+        QTRY_VERIFY_WITH_TIMEOUT(window.controlsEnabled(), Patience);
+        QTRY_COMPARE_WITH_TIMEOUT(childProcesses(), QStringList(), 10000);
+        const QStringList descriptors = openDescriptors();
+
+        QStringList addresses;
+        for (int id = 2001; id <= 2012; ++id)
+            addresses << external::videoPageAddress(QString::number(id));
+        window.start(addresses.join(u';'), true);
+        QTRY_VERIFY_WITH_TIMEOUT(window.controlsEnabled(), Patience);
+
+        QCOMPARE(window.line("statusbar")->text(), QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!"));
+        QCOMPARE(window.outputFolder().size(), 13);
+        QCOMPARE(QDir().entryList({QStringLiteral("*.flv")}, QDir::Files), QStringList());
+        // Jobs are deleted just after their last report.
+        QTRY_COMPARE_WITH_TIMEOUT(childProcesses(), QStringList(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(openDescriptors(), descriptors, 10000);
+    }
 };
-
-void TestHostileInput::initTestCase()
-{
-    clip = makeFlvClip(clips.path(), QStringLiteral("clip.flv"), 1.0);
-    QVERIFY(!clip.isEmpty());
-}
-
-void TestHostileInput::addresses_data()
-{
-    QTest::addColumn<QString>("field");
-    QTest::addColumn<QStringList>("pieces"); // as the fetchers receive them, sorted
-    QTest::addColumn<int>("total");
-
-    // Empty pieces are no addresses: they reach no fetcher and count for nothing.
-    QTest::newRow("empty pieces") << ";a;;" << QStringList{"a"} << 1;
-    QTest::newRow("blanks") << " a b ; c" << QStringList{"a b", "c"} << 2;
-    QTest::newRow("double quotes") << "\"a b\";\"" << QStringList{"\"", "\"a b\""} << 2;
-    QTest::newRow("leading dashes") << "-x;--help;--pageUrl=/etc/passwd"
-                                    << QStringList{"--help", "--pageUrl=/etc/passwd", "-x"} << 3;
-    QTest::newRow("10,000 characters") << QString(10000, u'a') << QStringList{QString(10000, u'a')} << 1;
-    QTest::newRow("non-ASCII") << u"http://portal/video/äö€"_qs << QStringList{u"http://portal/video/äö€"_qs} << 1;
-    // A pasted line break separates addresses as ";" does.
-    QTest::newRow("newline pasted in") << "a\nb;c\n" << QStringList{"a", "b", "c"} << 3;
-}
-
-// Every piece reaches a fetcher as exactly one address argument, never as an
-// option; every refusal is counted and kept for the status line's tool tip.
-void TestHostileInput::addresses()
-{
-    QFETCH(QString, field);
-    QFETCH(QStringList, pieces);
-    FakePrograms fakes;
-    fakes.addFetcher(FakePrograms::Fetcher::Records);
-    Window window;
-    window.start(field, true);
-    QTRY_VERIFY_WITH_TIMEOUT(window.controlsEnabled(), Patience);
-
-    QCOMPARE(recordedAddresses(), pieces);
-    QFETCH(int, total);
-    const QString status = window.line("statusbar")->text();
-    QVERIFY2(status.startsWith(QStringLiteral("Valmis: 0/%1 tallennettu, %1 epäonnistui – %2 palautettu kenttään. ")
-                                   .arg(total)
-                                   .arg(pieces.size())),
-             qPrintable(status));
-    QCOMPARE(window.line("statusbar")->toolTip().count(QStringLiteral("ERROR: osoitteella ei ole videota")),
-             pieces.size());
-    QCOMPARE(window.line("statusbar")->toolTip().count(QStringLiteral("ERROR: tyhjää osoitetta")),
-             total - pieces.size());
-    QCOMPARE(window.outputFolder(), QStringList());
-}
-
-void TestHostileInput::portalChoices_data()
-{
-    QTest::addColumn<QString>("choice");
-    QTest::addColumn<QString>("portal"); // empty: refused, and nothing changes
-    QTest::addColumn<QString>("stream");
-
-    QTest::newRow("portal only") << "http://127.0.0.1:5000" << "http://127.0.0.1:5000" << "rtmp://127.0.0.1";
-    QTest::newRow("both") << "https://portal.example,rtmp://stream.example:1935"
-                          << "https://portal.example" << "rtmp://stream.example:1935";
-    QTest::newRow("slash and blanks") << " http://portal.example/ , rtmp://stream.example/ "
-                                      << "http://portal.example" << "rtmp://stream.example";
-    QTest::newRow("IPv6") << "http://[::1]:8080" << "http://[::1]:8080" << "rtmp://[::1]";
-    for (const char *refused : {"http://portal.example/haku", "http://portal.example?q=1", "ftp://portal.example",
-                                "http://user@portal.example", "http://", "portal.example",
-                                "http://portal.example,http://stream.example", "http://portal.example,rtmp://s/x"})
-        QTest::newRow(refused) << refused << QString() << QString();
-}
-
-// The address is glued in front of the program's own paths, so anything but
-// a scheme, a host and a port is refused with a message, not mended.
-void TestHostileInput::portalChoices()
-{
-    QFETCH(QString, choice);
-    QFETCH(QString, portal);
-    QFETCH(QString, stream);
-
-    const QString before = external::portalUrl() + u',' + external::streamUrl();
-    const auto restore = qScopeGuard([&before] { external::choosePortal(before); });
-    const QString wrong = external::choosePortal(choice);
-    QCOMPARE(wrong.isEmpty(), !portal.isEmpty());
-    QCOMPARE(external::portalUrl(), portal.isEmpty() ? before.section(u',', 0, 0) : portal);
-    QCOMPARE(external::streamUrl(), stream.isEmpty() ? before.section(u',', 1) : stream);
-    QCOMPARE(external::fetcherArguments(QStringLiteral("x")).at(1), external::streamUrl() + "/LumoraServer");
-}
-
-// Twelve videos through five slots, converted: afterwards no child process
-// is left and no file descriptor stays open. Leaks show in the sanitized build.
-void TestHostileInput::nothingLeftBehind()
-{
-    FakePrograms fakes;
-    fakes.addScript(external::fetcherProgram(), clipFetcher(clip));
-    Window window;
-    // One download first, so that what Qt opens once for good is open already.
-    window.start(external::videoPageAddress(QStringLiteral("1000")), true);
-    QTRY_VERIFY_WITH_TIMEOUT(window.controlsEnabled(), Patience);
-    QTRY_COMPARE_WITH_TIMEOUT(childProcesses(), QStringList(), 10000);
-    const QStringList descriptors = openDescriptors();
-
-    QStringList addresses;
-    for (int id = 2001; id <= 2012; ++id)
-        addresses << external::videoPageAddress(QString::number(id));
-    window.start(addresses.join(u';'), true);
-    QTRY_VERIFY_WITH_TIMEOUT(window.controlsEnabled(), Patience);
-
-    QCOMPARE(window.line("statusbar")->text(), QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!"));
-    QCOMPARE(window.outputFolder().size(), 13);
-    QCOMPARE(QDir().entryList({QStringLiteral("*.flv")}, QDir::Files), QStringList());
-    // Jobs are deleted just after their last report.
-    QTRY_COMPARE_WITH_TIMEOUT(childProcesses(), QStringList(), 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(openDescriptors(), descriptors, 10000);
-}
 
 QTEST_MAIN(TestHostileInput)
 #include "tst_hostileinput.moc"
