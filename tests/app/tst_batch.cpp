@@ -47,9 +47,8 @@ const QString allSaved = u"Tiedosto(t) onnistuneesti tallennettu!"_s;
 const QString restored = u"Edellinen erä jäi kesken: "_s;
 const QString setAside = u"Edellisen erän luetteloa ei voitu lukea: se on siirretty nimelle "_s;
 
-// The working window with the fetcher scripted by address (see
-// FakePrograms::Fetcher::ByAddress), so that the test decides when and how
-// each job ends, saving into "out" without repair of the MP4.
+// The fetcher scripted by address (FakePrograms::Fetcher::ByAddress), so that the
+// test decides when and how each job ends; saving into "out" without repair.
 class Batch : public WorkingWindow
 {
 public:
@@ -134,43 +133,38 @@ private slots:
     void init() { isolatedstate::clear(); }
 
     // The batch's counting without a window. Steps: "take" the front address,
-    // "edit:TEXT" the field, a job ends "ok" or "fail".
+    // "edit:TEXT" the field, a job ends "ok" or "fail"; each with the total after it.
     void counting_data()
     {
         QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("steps"); // between "|"
-        QTest::addColumn<QList<int>>("totals"); // after each step
+        QTest::addColumn<QString>("steps"); // "STEP=TOTAL|..."
         QTest::addColumn<bool>("finished");
         QTest::addColumn<QString>("retry"); // the field that retryField() gives at the end
 
-        QTest::newRow("left alone") << "a;b;c" << "take|take|ok|take|ok|ok" << QList<int>{3, 3, 3, 3, 3, 3} << true << "c";
-        QTest::newRow("added while addresses wait") << "a;b" << "take|edit:b;c;d|ok|take|ok|take|ok|take|ok"
-                                                    << QList<int>{2, 4, 4, 4, 4, 4, 4, 4, 4} << true << "d";
-        QTest::newRow("added after the last was taken") << "a" << "take|edit:a;b|ok" << QList<int>{1, 1, 1} << true
-                                                        << "a;b";
-        QTest::newRow("waiting ones removed") << "a;b;c" << "take|edit:|ok" << QList<int>{3, 1, 1} << true << "";
-        QTest::newRow("one removed, more added") << "a;b;c" << "take|edit:c|edit:c;d;e|fail" << QList<int>{3, 2, 4, 4}
-                                                 << false << "a;c;d;e";
-        QTest::newRow("field emptied after a job ended") << "a;b;c" << "take|ok|edit: |take" << QList<int>{3, 3, 1, 1}
-                                                         << true << " ";
+        QTest::newRow("left alone") << "a;b;c" << "take=3|take=3|ok=3|take=3|ok=3|ok=3" << true << "c";
+        QTest::newRow("added while addresses wait")
+            << "a;b" << "take=2|edit:b;c;d=4|ok=4|take=4|ok=4|take=4|ok=4|take=4|ok=4" << true << "d";
+        QTest::newRow("added after the last was taken") << "a" << "take=1|edit:a;b=1|ok=1" << true << "a;b";
+        QTest::newRow("waiting ones removed") << "a;b;c" << "take=3|edit:=1|ok=1" << true << "";
+        QTest::newRow("one removed, more added") << "a;b;c" << "take=3|edit:c=2|edit:c;d;e=4|fail=4" << false << "a;c;d;e";
+        QTest::newRow("field emptied after a job ended") << "a;b;c" << "take=3|ok=3|edit: =1|take=1" << true << " ";
         QTest::newRow("failed last one, an address typed in front of it")
-            << "a;b" << "take|take|ok|edit:c;b|fail" << QList<int>{2, 2, 2, 2, 2} << true << "b;c";
+            << "a;b" << "take=2|take=2|ok=2|edit:c;b=2|fail=2" << true << "b;c";
         QTest::newRow("last one lengthened after its take")
-            << "a;b" << "take|take|fail|edit:b2|ok" << QList<int>{2, 2, 2, 2, 2} << true << "a;b2";
+            << "a;b" << "take=2|take=2|fail=2|edit:b2=2|ok=2" << true << "a;b2";
         QTest::newRow("empty and blank pieces are no addresses")
-            << "a;; ;b;" << "take|take|ok|fail" << QList<int>{2, 2, 2, 2} << true << "b";
+            << "a;; ;b;" << "take=2|take=2|ok=2|fail=2" << true << "b";
     }
     void counting()
     {
         QFETCH(QString, field);
         QFETCH(QString, steps);
-        QFETCH(QList<int>, totals);
         BatchQueue queue;
         queue.begin(field);
         QList<int> atWork; // tickets, the oldest first
-        const QStringList each = steps.split(u'|');
-        for (int i = 0; i < each.size(); ++i) {
-            if (each[i] == "take"_L1 && queue.waiting()) {
+        for (const QString &each : steps.split(u'|')) {
+            const QString step = each.section(u'=', 0, -2);
+            if (step == "take"_L1 && queue.waiting()) {
                 // As the window does, passing empty pieces over.
                 BatchQueue::Taken taken;
                 do {
@@ -179,12 +173,12 @@ private slots:
                 } while (taken.address.isEmpty() && queue.waiting());
                 QVERIFY(!taken.address.isEmpty());
                 atWork << taken.ticket;
-            } else if (each[i].startsWith("edit:"_L1)) {
-                queue.fieldEdited(field = each[i].mid(5));
-            } else if (each[i] == "ok"_L1 || each[i] == "fail"_L1) {
-                queue.jobEnded(atWork.takeFirst(), each[i] == "fail"_L1);
+            } else if (step.startsWith("edit:"_L1)) {
+                queue.fieldEdited(field = step.mid(5));
+            } else if (step == "ok"_L1 || step == "fail"_L1) {
+                queue.jobEnded(atWork.takeFirst(), step == "fail"_L1);
             }
-            QCOMPARE(queue.total(), totals[i]);
+            QCOMPARE(queue.total(), each.section(u'=', -1).toInt());
             QVERIFY(queue.done() <= queue.total());
         }
         QTEST(queue.finished(), "finished");
@@ -258,9 +252,8 @@ private slots:
         QVERIFY(batch.runs("d") == 1 && !batch.started("f"));
     }
 
-    // A list longer than the field shows: the field holds its front, the rest
-    // waits behind it. Takes go on in list order, and what the user empties or
-    // pastes changes only what the field shows.
+    // A list longer than the field shows waits behind its front. Takes go on in list
+    // order; what the user empties or pastes changes only what the field shows.
     void longQueue()
     {
         QStringList expected = numbered(u"http://portal.example/video/%1"_s, 400);
@@ -306,10 +299,8 @@ private slots:
         QCOMPARE(queue.retryField(field), expected.last() + u';' + more.join(u';'));
     }
 
-    // The user types an address at the field's end, its last characters
-    // selected to be typed over, while a take brings waiting addresses into view
-    // behind it: the selection stays, what they type stays one address, and the
-    // addresses that came into view stay whole.
+    // The user types over a selection at the field's end while a take brings waiting
+    // addresses into view: the selection and the typed address stay, the others whole.
     void typingMidBatch()
     {
         const QStringList list = numbered(u"wait-ok-0-%1-of-a-list-longer-than-the-field-shows"_s, 100);
@@ -404,9 +395,8 @@ private slots:
         QCOMPARE(QDir().entryList({u"started-*"_s}, QDir::Files).size(), saved.size());
     }
 
-    // Two of five fail, in another order than they started: the field then holds
-    // them in start order, then what the user added meanwhile; one press tries
-    // exactly those, and a failed one goes on from the file it kept.
+    // Two of five fail, out of start order: the field holds them in start order, then
+    // what was added meanwhile; one press tries those, a failed one resumes its file.
     void failedComeBack()
     {
         Batch batch;
@@ -438,39 +428,35 @@ private slots:
         QTest::addColumn<QString>("addresses");
         QTest::addColumn<int>("threads");
         QTest::addColumn<QString>("endText");
-        QTest::addColumn<QStringList>("errors");
+        QTest::addColumn<QString>("failed"); // the ids whose failure the tool tip keeps
         QTest::addColumn<QStringList>("saved");
         QTest::addColumn<QString>("field"); // after the batch
 
         const QStringList ab{"a.mp4", "b.mp4"};
         const QStringList none{".lumora-partial"};
         const QString failed = u"Valmis: %1 tallennettu, %2 epäonnistui – %2 palautettu kenttään. %3: fake failure "_s;
-        const QString fail = u"ERROR: fake failure "_s;
-        QTest::newRow("all saved") << "now-ok-0-a;now-ok-0-b" << 2 << allSaved << QStringList() << ab << "now-ok-0-b";
+        const QString allFailed = u"now-fail-0-a;now-fail-0-b;now-fail-0-c"_s;
+        const QString twoFailed = u"now-fail-0-a;now-fail-0-b;now-fail-0-a"_s;
+        QTest::newRow("all saved") << "now-ok-0-a;now-ok-0-b" << 2 << allSaved << "" << ab << "now-ok-0-b";
         QTest::newRow("one failed") << "now-ok-0-a;now-fail-0-b;now-ok-0-c" << 2 << failed.arg("2/3", "1", "Syy") + 'b'
-                                    << QStringList{fail + 'b'} << QStringList{".lumora-partial", "a.mp4", "c.mp4"}
-                                    << "now-fail-0-b";
-        QTest::newRow("all failed") << "now-fail-0-a;now-fail-0-b;now-fail-0-c" << 1
-                                    << failed.arg("0/3", "3", "Yleisin syy (1/3)") + 'a'
-                                    << QStringList{fail + 'a', fail + 'b', fail + 'c'} << none
-                                    << "now-fail-0-a;now-fail-0-b;now-fail-0-c";
-        QTest::newRow("blanks around addresses") << " now-ok-0-a ;\tnow-ok-0-b  " << 2 << allSaved << QStringList() << ab
+                                    << "b" << QStringList{".lumora-partial", "a.mp4", "c.mp4"} << "now-fail-0-b";
+        QTest::newRow("all failed") << allFailed << 1 << failed.arg("0/3", "3", "Yleisin syy (1/3)") + 'a' << "abc"
+                                    << none << allFailed;
+        QTest::newRow("blanks around addresses") << " now-ok-0-a ;\tnow-ok-0-b  " << 2 << allSaved << "" << ab
                                                  << "\tnow-ok-0-b  ";
-        QTest::newRow("most common reason") << "now-fail-0-a;now-fail-0-b;now-fail-0-a" << 1
-                                            << failed.arg("0/3", "3", "Yleisin syy (2/3)") + 'a'
-                                            << QStringList{fail + 'a', fail + 'a', fail + 'b'} << none
-                                            << "now-fail-0-a;now-fail-0-b;now-fail-0-a";
+        QTest::newRow("most common reason") << twoFailed << 1 << failed.arg("0/3", "3", "Yleisin syy (2/3)") + 'a'
+                                            << "aab" << none << twoFailed;
         // Empty pieces, as lines ending in ";" leave, are no addresses.
-        QTest::newRow("empty pieces") << "now-ok-0-a;;now-ok-0-b;" << 1 << allSaved << QStringList() << ab << "";
+        QTest::newRow("empty pieces") << "now-ok-0-a;;now-ok-0-b;" << 1 << allSaved << "" << ab << "";
         // Two jobs of one address at once: a staging folder and a file for each.
-        QTest::newRow("same address twice at once") << "wait-ok-0-a;wait-ok-0-a" << 2 << allSaved << QStringList()
+        QTest::newRow("same address twice at once") << "wait-ok-0-a;wait-ok-0-a" << 2 << allSaved << ""
                                                     << QStringList{"a (2).mp4", "a.mp4"} << "wait-ok-0-a";
     }
     void batchEnd()
     {
         QFETCH(QString, addresses);
         QFETCH(int, threads);
-        QFETCH(QStringList, errors);
+        QFETCH(QString, failed);
 
         // No tick is needed for a batch to run to its end.
         const LongTicks noTicks;
@@ -485,15 +471,14 @@ private slots:
         QTEST(everything(u"out"_s), "saved");
         QCOMPARE(batch.bar(), 100);
         QTEST(batch.field(), "field");
-        // The error messages outlive the texts that replaced them, for the mouse
-        // and for a screen reader; a failed fetcher's message names the partial
-        // file it left.
+        // The error messages outlive the texts that replaced them, for the mouse and
+        // for a screen reader; a failed fetcher's message names the partial file it left.
         QCOMPARE(batch.line("statusbar")->accessibleDescription(), batch.tip());
         QStringList kept = batch.tip().split(u'\n', Qt::SkipEmptyParts);
         kept.sort();
-        QCOMPARE(kept.size(), errors.size());
-        for (int i = 0; i < errors.size(); ++i) {
-            QVERIFY2(kept[i].startsWith(errors[i]), qPrintable(kept[i]));
+        QCOMPARE(kept.size(), failed.size());
+        for (int i = 0; i < failed.size(); ++i) {
+            QVERIFY2(kept[i].startsWith(u"ERROR: fake failure "_s + failed[i]), qPrintable(kept[i]));
             QVERIFY2(kept[i].contains(u"säilytetty: "_s + batch.work.filePath(u"out/.lumora-partial/"_s)),
                      qPrintable(kept[i]));
         }
@@ -521,7 +506,8 @@ private slots:
         QTest::addColumn<int>("bar");
 
         // A fetch is nine tenths of a job, the copy the rest.
-        QTest::newRow("three, one done, one at 50 %") << "now-ok-0-a;wait-ok-50-b;wait-ok-0-c" << QStringList{"b", "c"} << 48;
+        QTest::newRow("three, one done, one at 50 %")
+            << "now-ok-0-a;wait-ok-50-b;wait-ok-0-c" << QStringList{"b", "c"} << 48;
         QTest::newRow("four, one done, one at 40 %")
             << "now-ok-0-a;wait-ok-40-b;wait-ok-0-c;wait-ok-0-d" << QStringList{"b", "c", "d"} << 34;
         // An address is worth less than a whole point here; the bar still moves.
@@ -596,9 +582,8 @@ private slots:
         QCOMPARE(shown.last(), 100);
     }
 
-    // With repair on, the conversion moves the bar past the fetch's share; it
-    // stays below 100 until the video is saved. The scripted converter writes
-    // its clock as ffmpeg 5.1 does, as slowly as the test lets it.
+    // With repair on, the conversion moves the bar on, below 100 until the video is saved.
+    // The scripted converter writes its clock as ffmpeg 5.1 does, as slowly as the test lets it.
     void barDuringConversion()
     {
         Batch batch;
@@ -625,9 +610,8 @@ printf 'not an mp4' > "${@: -1}"
         QTRY_VERIFY_WITH_TIMEOUT(batch.controlsEnabled(), Patience);
     }
 
-    // A message longer than the status line shows its start; one failure's
-    // reason is read in the end text, the whole message in the tool tip and in
-    // the description a screen reader reads.
+    // A message longer than the status line shows its start; one failure's reason is in
+    // the end text, the whole message in the tool tip and for a screen reader.
     void reasonsInView()
     {
         const QString id = u"long"_s.repeated(30);
@@ -690,7 +674,8 @@ printf 'not an mp4' > "${@: -1}"
         batch->work.setAutoRemove(false);
         const auto removeWork = qScopeGuard([root = batch->work.path()] { QDir(root).removeRecursively(); });
         batch->start(u"wait-ok-0-a"_s, 1);
-        const QString fetched = batch->work.filePath(u"out/.lumora-partial/%1/a.flv"_s.arg(StagingFolder::key("wait-ok-0-a")));
+        const QString staged = u"out/.lumora-partial/%1/a.flv"_s.arg(StagingFolder::key("wait-ok-0-a"));
+        const QString fetched = batch->work.filePath(staged);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(fetched), Patience);
         const QString fetcher = batch->process(u"a"_s);
         QVERIFY(QFile::exists(fetcher));
@@ -811,9 +796,8 @@ printf 'not an mp4' > "${@: -1}"
         QVERIFY(QFile::exists(u"resumed-b"_s));
     }
 
-    // The program killed at 20 random moments of a batch of six, each fetch
-    // taking longer than the journal waits before it writes. Five batches run
-    // side by side, each with its own folder and state folder.
+    // The program killed at 20 random moments of a batch of six, each fetch slower than
+    // the journal's wait before writing; five side by side, each with its own folders.
     void listOutlivesKills()
     {
         Batch batch;
@@ -827,6 +811,7 @@ printf 'not an mp4' > "${@: -1}"
             QDir().mkpath(state);
             qputenv("XDG_STATE_HOME", QFile::encodeName(state));
             slow ? qputenv("SLOW", "1") : qunsetenv("SLOW");
+            QDir().mkpath(batch.work.filePath(u"out-%1"_s.arg(round)));
             return batch.work.filePath(u"out-%1"_s.arg(round));
         };
         const QStringList list{"slow-ok-0-v1", "slow-ok-0-v2", "slow-ok-0-v3",
@@ -837,9 +822,7 @@ printf 'not an mp4' > "${@: -1}"
             QProcess programs[AtOnce];
             for (int i = 0; i < AtOnce; ++i) {
                 QProcess &program = programs[i];
-                const QString out = useRound(first + i, true);
-                QDir().mkpath(out);
-                runApart(program, list, out, 1);
+                runApart(program, list, useRound(first + i, true), 1);
                 // The kill comes at a random moment of the batch, which takes about 4 s.
                 const int moment = int(QRandomGenerator::global()->bounded(4000));
                 QObject::connect(&program, &QProcess::readyReadStandardOutput, &program, [&program, moment] {
@@ -902,9 +885,8 @@ printf 'not an mp4' > "${@: -1}"
         QCOMPARE(batch.status(), u"Valmiina lataamaan!"_s);
     }
 
-    // A list given again fetches only what is not in the folder as it was saved:
-    // episodes of one title are different addresses, a file deleted, renamed or
-    // changed is saved again, and a file the program did not save counts for nothing.
+    // A list given again fetches only what is not in the folder as saved: episodes of a title
+    // differ; a file deleted, renamed or changed, or not the program's, counts for nothing.
     void listGivenAgain()
     {
         Batch batch;
@@ -937,9 +919,8 @@ printf 'not an mp4' > "${@: -1}"
         QVERIFY(batch.runs("l0") == 1 && batch.runs("l149") == 1 && batch.runs("n1") == 1 && batch.runs("n2") == 1);
     }
 
-    // Both readers take only what the program wrote whole: a journal cut at any
-    // byte or changed in any byte is refused; a record line cut or changed is
-    // skipped, the rest kept, the newest line of an address wins.
+    // Both readers take only what was written whole: a journal cut or changed at any byte
+    // is refused; a record line cut or changed is skipped, an address's newest line wins.
     void recordFormats()
     {
         const BatchJournal::Contents contents{u"/home/ä ö/a\nb%20"_s, false, {"https://portal/video/1", "ä ö%", "x\ty"}};
@@ -949,7 +930,8 @@ printf 'not an mp4' > "${@: -1}"
         for (qsizetype at = 0; at < journal.size(); ++at) {
             QByteArray changed = journal;
             changed[at] = char(changed[at] ^ 0x01);
-            QVERIFY2(!BatchJournal::parse(journal.left(at)) && !BatchJournal::parse(changed), qPrintable(QString::number(at)));
+            QVERIFY2(!BatchJournal::parse(journal.left(at)) && !BatchJournal::parse(changed),
+                     qPrintable(QString::number(at)));
         }
 
         const SavedVideos::Entry old{u"https://portal/video/1"_s, u"Uutiset.mp4"_s, 10, 1};
@@ -972,7 +954,8 @@ printf 'not an mp4' > "${@: -1}"
     {
         Batch batch;
         SyscallTrace trace;
-        QVERIFY2(trace.run(QStringLiteral(LUMORA_BATCHRUN), batchRun({"now-ok-0-a", "now-fail-0-b", "now-ok-0-c"}, u"out"_s, 1),
+        const QStringList arguments = batchRun({"now-ok-0-a", "now-fail-0-b", "now-ok-0-c"}, u"out"_s, 1);
+        QVERIFY2(trace.run(QStringLiteral(LUMORA_BATCHRUN), arguments,
                            u"openat,write,fsync,fdatasync,rename,renameat,renameat2"_s, Patience),
                  "strace failed: not installed, or the program failed under it");
         QCOMPARE(batch.savedFiles(), QStringList({"a.mp4", "c.mp4"}));
