@@ -616,8 +616,7 @@ printf 'not an mp4' > "${@: -1}"
     {
         const QString id = u"long"_s.repeated(30);
         const QString message = u"ERROR: fake failure "_s + id;
-        Batch batch;
-        batch.window->show();
+        Batch batch(true);
         QVERIFY(QTest::qWaitForWindowExposed(batch.window.get()));
         QLineEdit *status = batch.line("statusbar");
         batch.start(u"now-fail-0-"_s + id + u";wait-ok-0-b"_s, 1);
