@@ -4,14 +4,15 @@
 
 #include <QComboBox>
 #include <QDir>
-#include <QLineEdit>
 #include <QPushButton>
+
+using namespace Qt::StringLiterals;
 
 WorkingWindow::WorkingWindow(bool onScreen) : WindowDriver(onScreen)
 {
     QDir::setCurrent(work.path());
     qputenv("WORK", QFile::encodeName(work.path()));
-    QDir(work.path()).mkdir(QStringLiteral("out"));
+    QDir(work.path()).mkdir(u"out"_s);
 }
 
 WorkingWindow::~WorkingWindow()
@@ -24,59 +25,37 @@ WorkingWindow::~WorkingWindow()
 void WorkingWindow::start(const QString &addresses, int threads)
 {
     setField(addresses);
-    window->findChild<QComboBox *>(QStringLiteral("threadcount"))->setCurrentIndex(threads - 1);
+    window->findChild<QComboBox *>(u"threadcount"_s)->setCurrentIndex(threads - 1);
     button("pushButton")->click();
 }
 
 QString WorkingWindow::ended(int timeout)
 {
-    return waitForEnd(timeout) ? status() : QStringLiteral("no end: ") + status();
-}
-
-QString WorkingWindow::run(const QString &addresses, int threads)
-{
-    start(addresses, threads);
-    return ended();
-}
-
-QString WorkingWindow::field() const
-{
-    return line("url")->text();
-}
-
-void WorkingWindow::setField(const QString &text) const
-{
-    line("url")->setText(text);
-}
-
-QString WorkingWindow::tip() const
-{
-    return line("statusbar")->toolTip();
+    return waitForEnd(timeout) ? status() : u"no end: "_s + status();
 }
 
 QStringList WorkingWindow::savedFiles() const
 {
-    return QDir(work.filePath(QStringLiteral("out"))).entryList(QDir::Files, QDir::Name);
+    return QDir(work.filePath(u"out"_s)).entryList(QDir::Files, QDir::Name);
 }
 
 void WorkingWindow::release(const QStringList &ids) const
 {
     for (const QString &id : ids)
-        writeFile(work.filePath(QStringLiteral("release-") + id));
+        writeFile(work.filePath(u"release-"_s + id));
 }
 
 bool WorkingWindow::started(const QString &id) const
 {
-    return QFile::exists(work.filePath(QStringLiteral("started-") + id));
+    return QFile::exists(work.filePath(u"started-"_s + id));
 }
 
 int WorkingWindow::runs(const QString &id) const
 {
-    return int(readFile(work.filePath(QStringLiteral("started-") + id)).count('\n'));
+    return int(readFile(work.filePath(u"started-"_s + id)).count('\n'));
 }
 
 QString WorkingWindow::process(const QString &id) const
 {
-    const QByteArray pid = readFile(work.filePath(QStringLiteral("started-") + id)).trimmed();
-    return QStringLiteral("/proc/") + QString::fromLatin1(pid);
+    return u"/proc/"_s + QString::fromLatin1(readFile(work.filePath(u"started-"_s + id)).trimmed());
 }

@@ -2,6 +2,7 @@
 
 #include "windowdriver.h"
 
+#include <QLineEdit>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -18,11 +19,15 @@ public:
     void start(const QString &addresses, int threads);
     // The status line at the batch's end, or what it said when no end came.
     QString ended(int timeout = 30000);
-    QString run(const QString &addresses, int threads);
-    QString field() const;
-    void setField(const QString &text) const;
+    QString run(const QString &addresses, int threads)
+    {
+        start(addresses, threads);
+        return ended();
+    }
+    QString field() const { return line("url")->text(); }
+    void setField(const QString &text) const { line("url")->setText(text); }
     // The status line's tool tip, where the messages stay.
-    QString tip() const;
+    QString tip() const { return line("statusbar")->toolTip(); }
     // The files in "out", by name.
     QStringList savedFiles() const;
 
