@@ -9,8 +9,10 @@
 
 namespace {
 
+// Plain characters, not QByteArray: suites build their own scripts from these
+// while their globals are made, in whatever order the linker gives.
 // Bounded, so that a fake left behind by a failed test ends by itself.
-const QByteArray byAddress = R"(
+constexpr char byAddress[] = R"(
 IFS=- read -r when result pct id <<<"${@: -1}"
 echo $$ >> "$WORK/started-$id"
 [ -e "$id.flv" ] && echo >> "$WORK/resumed-$id"
@@ -30,7 +32,7 @@ printf '20.000 kB / 2.00 sec (100.0%%)\r' >&2
 exit 0
 )";
 
-const QByteArray records = R"sh(printf '%s\0' "$@" > "$(mktemp "$WORK/args.XXXXXX")"
+constexpr char records[] = R"sh(printf '%s\0' "$@" > "$(mktemp "$WORK/args.XXXXXX")"
 printf 'ERROR: osoitteella ei ole videota\n' >&2
 exit 1
 )sh";
