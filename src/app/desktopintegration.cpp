@@ -61,9 +61,11 @@ void DesktopIntegration::progressChanged(int value)
 void DesktopIntegration::batchEnded(const QString &statusText)
 {
     running = false;
-    publishProgress(shownProgress, false);
+    // The notification first: a dock that sees the entry hidden knows the
+    // batch's messages have all been sent.
     if (!window->isActiveWindow())
         notify(statusText);
+    publishProgress(shownProgress, false);
 }
 
 void DesktopIntegration::publishProgress(double progress, bool visible)
