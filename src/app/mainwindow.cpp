@@ -3,6 +3,7 @@
 #include "app/accessiblecombobox.h"
 #include "app/batchprogress.h"
 #include "app/desktopintegration.h"
+#include "app/queuefield.h"
 #include "download/downloader.h"
 #include "external/buildconfig.h"
 #include "external/portaladdresses.h"
@@ -15,19 +16,6 @@
 
 #include <algorithm>
 #include <iterator>
-#include <limits>
-
-namespace {
-
-// The end of the selection where the cursor is not; the cursor without one.
-int selectionAnchor(const QLineEdit *field)
-{
-    if (!field->hasSelectedText())
-        return field->cursorPosition();
-    return field->cursorPosition() == field->selectionStart() ? field->selectionEnd() : field->selectionStart();
-}
-
-} // namespace
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -42,9 +30,7 @@ MainWindow::MainWindow(QWidget *parent)
     setStatus(QStringLiteral("Valmiina lataamaan!"));
     for (int count = 1; count <= SlotCount; ++count)
         ui->threadcount->addItem(QString::number(count));
-    // A pasted list or a search's hand-back is never cut short: the default
-    // limit holds about 800 portal addresses.
-    ui->url->setMaxLength(std::numeric_limits<int>::max());
+    queueField = std::make_unique<QueueField>(ui->url, batch);
     connect(ui->url, &QLineEdit::textChanged, this, &MainWindow::queueEdited);
     formfit::fitToFont(this, ui->centralWidget);
     new DesktopIntegration(this, ui->progressBar);
@@ -137,8 +123,7 @@ bool MainWindow::startNext()
         if (freeSlot == std::end(slotBusy))
             return false;
         const QString before = ui->url->text();
-        const int cursor = ui->url->cursorPosition();
-        const int anchor = selectionAnchor(ui->url);
+        const QueueField::Place place = queueField->place();
         BatchQueue::Taken taken = batch.take(before);
         qsizetype dropped = taken.dropped;
         // Videos in the folder already are passed over without showing each
@@ -151,8 +136,7 @@ bool MainWindow::startNext()
             taken = batch.take(taken.field);
             dropped += taken.dropped;
         }
-        showQueue(taken.field);
-        keepSelection(anchor, cursor, qMax<qsizetype>(0, before.size() - dropped), dropped);
+        queueField->showTaken(place, taken.field, dropped);
         if (passed) {
             showCount(CountText::Done);
             continue;
@@ -164,32 +148,6 @@ bool MainWindow::startNext()
         }
     }
     return true;
-}
-
-// The front of the queue in the field; its tool tip counts what waits behind.
-void MainWindow::showQueue(const QString &front)
-{
-    writingField = true;
-    if (ui->url->text() != front)
-        ui->url->setText(front);
-    writingField = false;
-    const int behind = batch.behindField();
-    if (behind == 0)
-        ui->url->setToolTip(QString());
-    else
-        ui->url->setToolTip(QStringLiteral("Kentän osoitteiden jälkeen jonossa vielä %1 %2")
-                                .arg(behind)
-                                .arg(behind == 1 ? QStringLiteral("osoite") : QStringLiteral("osoitetta")));
-}
-
-// The user may be typing in the field while a take rewrites it: the cursor
-// and any selection stay on the same text, not after what the take brought
-// into view, so that what they type or delete lands where they were.
-void MainWindow::keepSelection(int anchor, int cursor, qsizetype kept, qsizetype dropped)
-{
-    const qsizetype end = qMin(kept, ui->url->text().size());
-    const auto moved = [&](int position) { return int(qBound<qsizetype>(0, position - dropped, end)); };
-    ui->url->setSelection(moved(anchor), moved(cursor) - moved(anchor));
 }
 
 void MainWindow::startJob(int slot, const BatchQueue::Taken &taken)
@@ -266,30 +224,9 @@ void MainWindow::showCount(CountText kind)
 }
 
 // Addresses added to or removed from the queue join or leave the running batch.
-// A list pasted one address a line is put on one line first, each line
-// break a ";", so that the field shows it readably and takes it whole.
 void MainWindow::queueEdited()
 {
-    if (writingField)
-        return;
-    const QString text = ui->url->text();
-    if (text.contains(u'\n') || text.contains(u'\r')) {
-        const qsizetype fromEnd = text.size() - ui->url->cursorPosition();
-        ui->url->setText(addressesOnOneLine(text));
-        ui->url->setCursorPosition(int(qMax<qsizetype>(0, ui->url->text().size() - fromEnd)));
-        return;
-    }
-    // A long paste would be laid out whole at every key press: the field keeps
-    // its front, the rest waits behind it. Only well past what the field shows,
-    // so that an address being typed at its end does not vanish behind it.
-    // Emptied, the field shows what waits.
-    const bool emptied = text.trimmed().isEmpty() && batch.behindField() > 0 && !batch.active();
-    if (text.size() > 4 * BatchQueue::ShownLength || emptied) {
-        const int cursor = ui->url->cursorPosition();
-        showQueue(batch.show(text));
-        ui->url->setCursorPosition(qMin(cursor, int(ui->url->text().size())));
-    }
-    if (!batch.active())
+    if (!queueField->edited() || !batch.active())
         return;
     batch.fieldEdited(ui->url->text());
     memory.changed();
@@ -327,7 +264,7 @@ void MainWindow::endBatch()
     memory.end(*unsaved());
     const QString retry = batch.retryField(ui->url->text());
     batch.reset();
-    showQueue(batch.show(retry));
+    queueField->showFront(batch.show(retry));
     countText = CountText::None;
     ui->progressBar->setValue(100);
     std::fill(std::begin(slotDone), std::end(slotDone), 0);

@@ -10,7 +10,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class QFileDialog;
+class QueueField;
 class downloader;
 class searchWindow;
 namespace Ui {
@@ -44,8 +47,6 @@ private:
     void startJobs(bool single);
     void updateProgress();
     bool startNext();
-    void showQueue(const QString &front);
-    void keepSelection(int anchor, int cursor, qsizetype kept, qsizetype dropped);
     void startJob(int slot, const BatchQueue::Taken &taken);
     QString endJob(int ID, bool failed);
     void showError(const QString &errmsg, const QString &address);
@@ -71,6 +72,6 @@ private:
     QStringList batchWarnings; // videos saved with a warning, for the tool tip
     QString batchThreads;
     CountText countText = CountText::None;
-    bool writingField = false;
+    std::unique_ptr<QueueField> queueField;
     BatchMemory memory{[this] { return unsaved(); }};
 };
