@@ -44,7 +44,9 @@ void closeFd(int &fd)
 QStringList entries(int folderFd)
 {
     QStringList names;
-    const int fd = ::dup(folderFd);
+    // A plain dup() would clear close-on-exec, and a child started meanwhile
+    // on another thread would inherit the listing.
+    const int fd = ::fcntl(folderFd, F_DUPFD_CLOEXEC, 0);
     DIR *dir = fd < 0 ? nullptr : ::fdopendir(fd);
     if (!dir) {
         if (fd >= 0)
