@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -20,6 +21,7 @@ const QString JournalSuffix = QStringLiteral(".journal");
 const QString LockSuffix = QStringLiteral(".lock");
 
 std::atomic<int> writeCount{0};
+std::atomic<int> failCount{0};
 
 // Every line is printable ASCII without blanks, whatever the texts hold.
 QByteArray encoded(const QString &text)
@@ -95,12 +97,14 @@ std::optional<BatchJournal::Contents> BatchJournal::parse(QByteArrayView bytes)
 // The window's delay keeps the writes to a few a second.
 struct BatchJournal::Writer
 {
-    Writer(std::shared_ptr<StateFolder> folder, const QString &id, int lockFd, bool holdsAddresses)
+    Writer(std::shared_ptr<StateFolder> folder, const QString &id, int lockFd, bool holdsAddresses,
+           JournalSignals *told)
         : folder(std::move(folder))
         , name(id + JournalSuffix)
         , lockName(id + LockSuffix)
         , lockFd(lockFd)
         , empty(!holdsAddresses)
+        , told(told)
     {
         thread = std::thread([this] { run(); });
     }
@@ -164,10 +168,28 @@ struct BatchJournal::Writer
         if (mine <= written)
             return;
         written = mine;
-        if (folder->replace(name, format(contents))) {
+        const int error = folder->replace(name, format(contents));
+        if (error == 0) {
             empty = contents.addresses.isEmpty();
             ++writeCount;
+            failureTold = false;
+            return;
         }
+        // The batch goes on; the user learns that a kill would now lose the list.
+        if (!failureTold) {
+            failureTold = true;
+            emit told->writeFailed(
+                QStringLiteral("VAROITUS: keskeneräisen erän osoitteita ei voitu tallentaa tiedostoon %1 (%2); jos "
+                               "ohjelma suljetaan tai kaatuu nyt, osoitteet ovat tallessa vain kentässä")
+                    .arg(folder->filePath(name), QString::fromLocal8Bit(std::strerror(error))));
+        }
+        ++failCount;
+    }
+
+    void newBatch()
+    {
+        std::lock_guard<std::mutex> guard(fileMutex);
+        failureTold = false;
     }
 
     std::shared_ptr<StateFolder> folder;
@@ -183,6 +205,8 @@ struct BatchJournal::Writer
     std::mutex fileMutex;
     quint64 written = 0;
     bool empty;
+    bool failureTold = false;
+    JournalSignals *const told;
     std::thread thread;
 };
 
@@ -229,7 +253,7 @@ void BatchJournal::takeOver(const StateFolder &state)
                       .arg(state.filePath(QString()).chopped(1));
         return;
     }
-    writer = std::make_unique<Writer>(folder, id, lockFd, false);
+    writer = std::make_unique<Writer>(folder, id, lockFd, false, &told);
 }
 
 bool BatchJournal::adopt(const StateFolder &state, const QString &id)
@@ -255,7 +279,7 @@ bool BatchJournal::adopt(const StateFolder &state, const QString &id)
         return false;
     }
     left = *contents;
-    writer = std::make_unique<Writer>(folder, id, lockFd, true);
+    writer = std::make_unique<Writer>(folder, id, lockFd, true, &told);
     return true;
 }
 
@@ -279,7 +303,18 @@ void BatchJournal::write(const Contents &contents)
         writer->post(contents);
 }
 
+void BatchJournal::newBatch()
+{
+    if (writer)
+        writer->newBatch();
+}
+
 int BatchJournal::writesMade()
 {
     return writeCount;
+}
+
+int BatchJournal::writesFailed()
+{
+    return failCount;
 }

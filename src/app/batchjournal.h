@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/journalsignals.h"
 #include "app/statefolder.h"
 
 #include <QByteArray>
@@ -60,9 +61,14 @@ public:
     void writeNow();
     // These contents are written soon, replacing any change not yet written.
     void write(const Contents &contents);
+    // A new batch: its first failed write is said again.
+    void newBatch();
+    // A failed write is told here once, and again only after one went well.
+    const JournalSignals *events() const { return &told; }
 
-    // Journal files written by this process so far.
+    // Journal files written by this process so far, and tried in vain.
     static int writesMade();
+    static int writesFailed();
 
 private:
     struct Writer;
@@ -71,6 +77,8 @@ private:
     bool adopt(const StateFolder &folder, const QString &id);
 
     std::shared_ptr<StateFolder> folder;
+    // Before the writer, which emits its signal until it has stopped.
+    JournalSignals told;
     std::unique_ptr<Writer> writer;
     Contents left;
     QString trouble;

@@ -22,6 +22,7 @@ QString BatchMemory::startText() const
 void BatchMemory::begin()
 {
     alreadyThere = 0;
+    journal.newBatch();
     journal.writeNow();
 }
 

@@ -27,6 +27,8 @@ public:
     void end(const BatchJournal::Contents &contents);
     // The window goes while the batch runs.
     void close() { journal.writeNow(); }
+    // A journal write that failed; emitted on the journal's own thread.
+    const JournalSignals *journalEvents() const { return journal.events(); }
 
     // Whether the address's video stands in the folder as it was saved; it
     // then counts as done.

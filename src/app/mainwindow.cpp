@@ -34,6 +34,8 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->url, &QLineEdit::textChanged, this, &MainWindow::queueEdited);
     formfit::fitToFont(this, ui->centralWidget);
     new DesktopIntegration(this, ui->progressBar);
+    connect(memory.journalEvents(), &JournalSignals::writeFailed, this, &MainWindow::showJournalWarning,
+            Qt::QueuedConnection);
     // What the last run left unsaved comes back; nothing starts by itself,
     // so that a list that ended the program cannot end it again.
     if (const BatchJournal::Contents &left = memory.left(); !left.addresses.isEmpty()) {
@@ -211,6 +213,19 @@ void MainWindow::showWarning(const QString &warning)
 {
     batchWarnings << warning;
     showReasons(warning);
+}
+
+// The batch goes on with its list only in the field; the warning counts at
+// its end as a saved video's does. One that comes after the end joins its text.
+void MainWindow::showJournalWarning(const QString &warning)
+{
+    if (batch.active()) {
+        showWarning(warning);
+        return;
+    }
+    setStatus(ui->statusbar->text() + QStringLiteral(" – ") + warning);
+    const QString tip = ui->statusbar->toolTip();
+    showReasons(tip.isEmpty() ? warning : warning + u'\n' + tip);
 }
 
 void MainWindow::showCount(CountText kind)

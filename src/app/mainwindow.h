@@ -51,6 +51,7 @@ private:
     QString endJob(int ID, bool failed);
     void showError(const QString &errmsg, const QString &address);
     void showWarning(const QString &warning);
+    void showJournalWarning(const QString &warning);
     void setStatus(const QString &text);
     void showReasons(const QString &text);
     void showCount(CountText kind);

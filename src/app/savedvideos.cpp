@@ -175,6 +175,6 @@ void SavedVideos::compact()
         kept.prepend(*line);
         size += line->size() + 1;
     }
-    if (state.replace(recordName, kept.join('\n') + (kept.isEmpty() ? "" : "\n")))
+    if (state.replace(recordName, kept.join('\n') + (kept.isEmpty() ? "" : "\n")) == 0)
         recordSize = size;
 }

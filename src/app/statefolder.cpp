@@ -34,8 +34,11 @@ bool writeAll(int fd, const QByteArray &bytes)
         const ssize_t written = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
         if (written < 0 && errno == EINTR)
             continue;
-        if (written <= 0)
+        if (written <= 0) {
+            if (written == 0)
+                errno = EIO;
             return false;
+        }
         done += written;
     }
     return true;
@@ -115,22 +118,26 @@ StateFolder::Read StateFolder::read(const QString &name, qint64 limit, QByteArra
     return result;
 }
 
-bool StateFolder::replace(const QString &name, const QByteArray &contents) const
+int StateFolder::replace(const QString &name, const QByteArray &contents) const
 {
     if (fd < 0)
-        return false;
+        return EBADF;
     const QByteArray temporary = encoded(name + QStringLiteral(".new"));
     ::unlinkat(fd, temporary.constData(), 0);
     const int file = ::openat(fd, temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (file < 0)
-        return false;
-    const bool written = writeAll(file, contents) && ::fsync(file) == 0;
-    ::close(file);
-    if (!written || ::renameat(fd, temporary.constData(), fd, encoded(name).constData()) != 0) {
+        return errno;
+    int error = writeAll(file, contents) && ::fsync(file) == 0 ? 0 : errno;
+    // Some file systems report a failed write only when the file is closed.
+    if (::close(file) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && ::renameat(fd, temporary.constData(), fd, encoded(name).constData()) != 0)
+        error = errno;
+    if (error != 0) {
         ::unlinkat(fd, temporary.constData(), 0);
-        return false;
+        return error;
     }
-    return ::fsync(fd) == 0;
+    return ::fsync(fd) == 0 ? 0 : errno;
 }
 
 bool StateFolder::append(const QString &name, const QByteArray &line) const
@@ -170,7 +177,9 @@ void StateFolder::remove(const QString &name) const
 QStringList StateFolder::names(const QString &suffix) const
 {
     QStringList found;
-    const int copy = fd < 0 ? -1 : ::dup(fd);
+    // A plain dup() would clear close-on-exec, and a child started meanwhile
+    // on another thread would inherit the listing.
+    const int copy = fd < 0 ? -1 : ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     DIR *dir = copy < 0 ? nullptr : ::fdopendir(copy);
     if (!dir) {
         if (copy >= 0)

@@ -30,8 +30,9 @@ public:
     // A file of this user that is no link and holds at most `limit` bytes.
     Read read(const QString &name, qint64 limit, QByteArray *contents) const;
     // Writes a new file, flushes it, renames it over `name` and flushes the
-    // folder: a power cut leaves either the old contents or the new.
-    bool replace(const QString &name, const QByteArray &contents) const;
+    // folder: a power cut leaves either the old contents or the new. 0 when
+    // all went well, else the error number of the step that failed.
+    int replace(const QString &name, const QByteArray &contents) const;
     // Adds `line` at the end of `name` and flushes it; a line cut by a crash
     // before it is ended on its own line first.
     bool append(const QString &name, const QByteArray &line) const;

@@ -12,6 +12,7 @@
 #include "leftovers.h"
 #include "longticks.h"
 #include "mountedfilesystem.h"
+#include "smalldisk.h"
 #include "testfiles.h"
 #include "workingwindow.h"
 
@@ -31,7 +32,9 @@
 
 #include <algorithm>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -968,6 +971,53 @@ printf 'not an mp4' > "${@: -1}"
         QCOMPARE(batch.field(), u"now-ok-0-n2"_s);
         QCOMPARE(batch.savedFiles().size(), 160);
         QVERIFY(batch.runs("l0") == 1 && batch.runs("l149") == 1 && batch.runs("n1") == 1 && batch.runs("n2") == 1);
+    }
+
+    // A state folder on a full disk stops no video; the journal's failed writes
+    // are said once, again only after one went well, and counted at the end.
+    void journalOnFullDisk()
+    {
+        const SmallDisk disk(journalFolder(), 256 * 1024);
+        if (!disk.mounted())
+            QSKIP(SmallDisk::NoMount);
+        Batch batch;
+        const auto fill = [] {
+            QFile filler(journalFolder() + u"/filler"_s);
+            if (!filler.open(QIODevice::Append))
+                return false;
+            while (filler.write(QByteArray(4096, 'x')) > 0 && filler.flush()) {
+            }
+            return true;
+        };
+        QVERIFY(fill());
+        const int failed = BatchJournal::writesFailed();
+        batch.start(u"wait-ok-0-a;wait-ok-0-b;wait-ok-0-c"_s, 1);
+        // The start's write and a's both fail: said once.
+        batch.release({"a"});
+        QTRY_VERIFY(BatchJournal::writesFailed() >= failed + 2);
+        // Room again for the write of an added address; full again when b is saved: said again.
+        QVERIFY(QFile::remove(journalFolder() + u"/filler"_s));
+        const int made = BatchJournal::writesMade();
+        batch.setField(batch.field() + u";wait-ok-0-d"_s);
+        QTRY_VERIFY(BatchJournal::writesMade() > made);
+        QVERIFY(fill());
+        const int refilled = BatchJournal::writesFailed();
+        batch.release({"b"});
+        QTRY_VERIFY(BatchJournal::writesFailed() > refilled);
+        const int beforeEnd = BatchJournal::writesFailed();
+        batch.release({"c", "d"});
+        QCOMPARE(batch.ended(), allSaved + u" (2 varoitusta, katso työkaluvihje)"_s);
+        // The end's own write fails too, unsaid.
+        QTRY_VERIFY(BatchJournal::writesFailed() > beforeEnd);
+        QCoreApplication::processEvents();
+        QCOMPARE(batch.status(), allSaved + u" (2 varoitusta, katso työkaluvihje)"_s);
+        const QString warning = u"VAROITUS: keskeneräisen erän osoitteita ei voitu tallentaa tiedostoon "_s;
+        QCOMPARE(batch.tip().count(warning + journalFolder() + u'/'), 2);
+        QVERIFY2(batch.tip().contains(u".journal ("_s + QString::fromLocal8Bit(std::strerror(ENOSPC)) + u"); "_s),
+                 qPrintable(batch.tip()));
+        QCOMPARE(batch.savedFiles(), QStringList({"a.mp4", "b.mp4", "c.mp4", "d.mp4"}));
+        // The next batch says it again.
+        QCOMPARE(batch.run(u"now-ok-0-e"_s, 1), allSaved + u" (1 varoitus, katso työkaluvihje)"_s);
     }
 
     // Both readers take only what was written whole: a journal cut or changed at any byte
