@@ -6,15 +6,15 @@
 #include "fakeprograms.h"
 #include "leftovers.h"
 #include "mediaclip.h"
-#include "windowdriver.h"
+#include "workingwindow.h"
 
 #include <QDir>
 #include <QFile>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -27,34 +27,20 @@ QByteArray clipFetcher(const QString &clip)
            + "' \"$id.flv\"\nprintf '(100.0%%)\\r' >&2\nprintf 'Saving to %s.flv\\n' \"$id\" >&2\n";
 }
 
-// The window over a fresh working folder, saving into its "out" five at a time.
-class Window : public WindowDriver
+// Pastes the text into the emptied address field and presses "Tallenna": five at
+// a time into "out", repaired.
+void start(WorkingWindow &window, const QString &addresses)
 {
-public:
-    Window() : WindowDriver(false)
-    {
-        QDir::setCurrent(work.path());
-        // Fetchers run in staging folders; what they share with the test lies here.
-        qputenv("WORK", QFile::encodeName(work.path()));
-        QDir(work.path()).mkdir(QStringLiteral("out"));
-    }
-    ~Window() { QDir::setCurrent(QDir::tempPath()); }
-
-    // Pastes the text into the empty address field and presses "Tallenna".
-    void start(const QString &addresses, bool repairMp4)
-    {
-        setUp(work.filePath(QStringLiteral("out")), 5, repairMp4);
-        line("url")->clear();
-        line("url")->insert(addresses);
-        button("pushButton")->click();
-    }
-    QStringList outputFolder() const
-    {
-        return QDir(work.filePath(QStringLiteral("out"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
-    }
-
-    QTemporaryDir work;
-};
+    window.setUp(window.work.filePath(u"out"_s), 5, true);
+    window.line("url")->clear();
+    window.line("url")->insert(addresses);
+    window.button("pushButton")->click();
+}
+// Folders too: a staging folder left in "out" is a leftover.
+QStringList outputFolder(const WorkingWindow &window)
+{
+    return QDir(window.work.filePath(u"out"_s)).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
+}
 
 // The page address each fetcher was given: the last of its arguments.
 QStringList recordedAddresses()
@@ -112,22 +98,20 @@ private slots:
         QFETCH(QStringList, pieces);
         FakePrograms fakes;
         fakes.addFetcher(FakePrograms::Fetcher::Records);
-        Window window;
-        window.start(field, true);
-        QTRY_VERIFY_WITH_TIMEOUT(window.controlsEnabled(), Patience);
+        WorkingWindow window;
+        start(window, field);
+        QVERIFY(window.waitForEnd(Patience));
 
         QCOMPARE(recordedAddresses(), pieces);
         QFETCH(int, total);
-        const QString status = window.line("statusbar")->text();
+        const QString status = window.status();
         QVERIFY2(status.startsWith(QStringLiteral("Valmis: 0/%1 tallennettu, %1 epäonnistui – %2 palautettu kenttään. ")
                                        .arg(total)
                                        .arg(pieces.size())),
                  qPrintable(status));
-        QCOMPARE(window.line("statusbar")->toolTip().count(QStringLiteral("ERROR: osoitteella ei ole videota")),
-                 pieces.size());
-        QCOMPARE(window.line("statusbar")->toolTip().count(QStringLiteral("ERROR: tyhjää osoitetta")),
-                 total - pieces.size());
-        QCOMPARE(window.outputFolder(), QStringList());
+        QCOMPARE(window.tip().count(u"ERROR: osoitteella ei ole videota"_s), pieces.size());
+        QCOMPARE(window.tip().count(u"ERROR: tyhjää osoitetta"_s), total - pieces.size());
+        QCOMPARE(outputFolder(window), QStringList());
     }
 
     void portalChoices_data()
@@ -171,21 +155,21 @@ private slots:
     {
         FakePrograms fakes;
         fakes.addScript(external::fetcherProgram(), clipFetcher(clip));
-        Window window;
+        WorkingWindow window;
         // One download first, so that what Qt opens once for good is open already.
-        window.start(external::videoPageAddress(QStringLiteral("1000")), true);
-        QTRY_VERIFY_WITH_TIMEOUT(window.controlsEnabled(), Patience);
+        start(window, external::videoPageAddress(u"1000"_s));
+        QVERIFY(window.waitForEnd(Patience));
         QTRY_COMPARE_WITH_TIMEOUT(childProcesses(), QStringList(), 10000);
         const QStringList descriptors = openDescriptors();
 
         QStringList addresses;
         for (int id = 2001; id <= 2012; ++id)
             addresses << external::videoPageAddress(QString::number(id));
-        window.start(addresses.join(u';'), true);
-        QTRY_VERIFY_WITH_TIMEOUT(window.controlsEnabled(), Patience);
+        start(window, addresses.join(u';'));
+        QVERIFY(window.waitForEnd(Patience));
 
-        QCOMPARE(window.line("statusbar")->text(), QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!"));
-        QCOMPARE(window.outputFolder().size(), 13);
+        QCOMPARE(window.status(), u"Tiedosto(t) onnistuneesti tallennettu!"_s);
+        QCOMPARE(outputFolder(window).size(), 13);
         QCOMPARE(QDir().entryList({QStringLiteral("*.flv")}, QDir::Files), QStringList());
         // Jobs are deleted just after their last report.
         QTRY_COMPARE_WITH_TIMEOUT(childProcesses(), QStringList(), 10000);
