@@ -23,6 +23,8 @@
 #include <glob.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 constexpr int Patience = 60000;
@@ -328,56 +330,15 @@ private slots:
         QVERIFY2(bash(check), qPrintable(run.files().join(u' ')));
     }
 
-    void exfatStick_data()
-    {
-        QTest::addColumn<int>("fixMp4");
-        QTest::addColumn<QString>("size");
-        QTest::addColumn<QByteArray>("fetcher");
-
-        QTest::newRow("converted") << 1 << "16M" << copies;
-        QTest::newRow("copied") << 0 << "16M" << copies;
-        // About 2 MB free: room for the fetched file, not for a copy of it.
-        QTest::newRow("copied onto a nearly full stick")
-            << 0 << "4M" << QByteArray("head -c 1300000 /dev/urandom > clip.flv; printf 'Saving to clip.flv\\n' >&2");
-    }
-
-    // A stick has neither renameat2 nor links, and takes "CLIP.mp4" and
-    // "clip.mp4" for one file: the video gets a free name beside the older
-    // file, which stays as it was, without needing room for a copy.
-    void exfatStick()
-    {
-        QFETCH(int, fixMp4);
-        QFETCH(QString, size);
-        QFETCH(QByteArray, fetcher);
-        const MountedFileSystem stick(MountedFileSystem::Kind::ExFat, size);
-        if (!stick.problem.isEmpty())
-            QSKIP(qPrintable(stick.problem));
-        JobRun run;
-        const QDir out(stick.path);
-        const QString older = out.filePath(QStringLiteral("CLIP.mp4"));
-        QVERIFY(writeFile(older, "an older file"));
-        const QByteArray keepsCopy = fetcher + "\ncp clip.flv \"$WORK/fetched\"";
-        QVERIFY(runWithFakes(run, keepsCopy, QByteArray(), fixMp4, stick.path, Patience));
-
-        QVERIFY2(run.kinds.endsWith(u'D'), qPrintable(run.kinds + u' ' + run.errmsg));
-        QCOMPARE(readFile(older), QByteArray("an older file"));
-        QCOMPARE(out.entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot).size(), 2);
-        const QString saved = out.filePath(QStringLiteral("clip (2).mp4"));
-        if (fixMp4) {
-            QVERIFY(probeMedia(saved).valid());
-        } else {
-            QVERIFY(readFile(saved) == readFile(run.path(QStringLiteral("work/fetched"))));
-        }
-    }
-
     void jobEnds_data()
     {
-        QTest::addColumn<QString>("failing"); // what the folder's FUSE disk fails; empty: a plain folder
+        // What the folder's FUSE disk fails, or "exFAT" and its size; empty: a plain folder.
+        QTest::addColumn<QString>("disk");
         QTest::addColumn<QByteArray>("fetcher");
         QTest::addColumn<QByteArray>("converter"); // empty: the real ffmpeg
         QTest::addColumn<int>("fixMp4");
         QTest::addColumn<QString>("errmsg");
-        QTest::addColumn<QString>("kept"); // the file the message names: fetched or none; or saved
+        QTest::addColumn<QString>("kept"); // the file the message names: fetched or none; or the saved name
 
         // The fetcher says it failed, goes on with progress and exits with 0. It
         // waits between its lines so that polls drop the error line from the
@@ -392,13 +353,14 @@ private slots:
             return "printf '" + before + "' >&2\n" + FakePrograms::SmallestMp4 + "printf '" + after + "' >&2\n";
         };
         QTest::newRow("converter: garbage duration digits")
-            << "" << names << converter("Duration: 0x:-1:+9.00, start\\ntime=5.00 bitrate\\r") << 1 << "^$" << "saved";
+            << "" << names << converter("Duration: 0x:-1:+9.00, start\\ntime=5.00 bitrate\\r") << 1 << "^$"
+            << "clip.mp4";
         QTest::newRow("converter: duration cut short")
-            << "" << names << converter("Duration: 0") << 1 << "^$" << "saved";
+            << "" << names << converter("Duration: 0") << 1 << "^$" << "clip.mp4";
         QTest::newRow("converter: time without a blank")
-            << "" << names << converter("Duration: 00:00:10.00\\ntime=5\\rtime=7\\rtime=") << 1 << "^$" << "saved";
+            << "" << names << converter("Duration: 00:00:10.00\\ntime=5\\rtime=7\\rtime=") << 1 << "^$" << "clip.mp4";
         QTest::newRow("converter: huge time")
-            << "" << names << converter("Duration: 00:00:01\\ntime=1e300 \\rtime=nan \\r") << 1 << "^$" << "saved";
+            << "" << names << converter("Duration: 00:00:01\\ntime=1e300 \\rtime=nan \\r") << 1 << "^$" << "clip.mp4";
         // The converter's file carries no final name; the fetched file stays where the message says.
         QTest::newRow("converter: error after the file was written")
             << "" << names << converter("Duration: 00:00:10.00\\ntime=5.00 \\r", "ERROR: late failure\\n") << 1
@@ -416,9 +378,9 @@ private slots:
             "mutta kansion muutosta ei voitu varmistaa levylle "_qs;
         for (const int fixMp4 : {0, 1})
             QTest::addRow("folder flush fails (EIO), %s", fixMp4 ? "converted" : "copied")
-                << "fsyncdir" << copies << QByteArray() << fixMp4 << folderNotFlushed << "saved";
+                << "fsyncdir" << copies << QByteArray() << fixMp4 << folderNotFlushed << "clip.mp4";
         // Some network mounts give 0 blocks: the room is unknown, not none.
-        QTest::newRow("no size reported, converted") << "statfs" << copies << QByteArray() << 1 << "^$" << "saved";
+        QTest::newRow("no size reported, converted") << "statfs" << copies << QByteArray() << 1 << "^$" << "clip.mp4";
         // The scripted fetcher makes its file sparse past 4 GiB, which FAT32 refuses.
         // Through FUSE the disk's type is not known; the message still names the limit.
         QTest::newRow("FAT32, the fetch passes 4 GiB")
@@ -427,6 +389,19 @@ private slots:
                "raja on 4 Gt\\), eikä uusi yritys samaan kansioon auta; valitse tallennuskansio toiselta levyltä "
                "\\(esimerkiksi exFAT, NTFS tai ext4\\), ladattu tiedosto säilytetty: "
             << "fetched";
+        // A stick has neither renameat2 nor links, and takes "CLIP.mp4" and
+        // "clip.mp4" for one file: the video gets a free name beside the older
+        // file, which stays as it was, without needing room for a copy.
+        const QByteArray keepsCopy = "\ncp clip.flv \"$WORK/fetched\"";
+        QTest::newRow("exFAT stick, converted") << "exFAT 16M" << copies + keepsCopy << QByteArray() << 1 << "^$"
+                                                << "clip (2).mp4";
+        QTest::newRow("exFAT stick, copied") << "exFAT 16M" << copies + keepsCopy << QByteArray() << 0 << "^$"
+                                             << "clip (2).mp4";
+        // About 2 MB free: room for the fetched file, not for a copy of it.
+        QTest::newRow("exFAT stick, copied onto a nearly full stick")
+            << "exFAT 4M"
+            << "head -c 1300000 /dev/urandom > clip.flv; printf 'Saving to clip.flv\\n' >&2" + keepsCopy
+            << QByteArray() << 0 << "^$" << "clip (2).mp4";
     }
 
     // A job that fails says so, and the file it names is there; nothing of a
@@ -434,24 +409,34 @@ private slots:
     // the job. What fails only after the video has its name is no failure.
     void jobEnds()
     {
-        QFETCH(QString, failing);
+        QFETCH(QString, disk);
         QFETCH(QByteArray, fetcher);
         QFETCH(QByteArray, converter);
         QFETCH(int, fixMp4);
         QFETCH(QString, kept);
-        std::optional<MountedFileSystem> disk;
-        if (!failing.isEmpty() && !disk.emplace(failing).problem.isEmpty())
-            QSKIP(qPrintable(disk->problem));
+        const bool stick = disk.startsWith(u"exFAT");
+        const bool saved = kept.endsWith(u".mp4");
+        std::optional<MountedFileSystem> mounted;
+        if (stick)
+            mounted.emplace(MountedFileSystem::Kind::ExFat, disk.section(u' ', 1));
+        else if (!disk.isEmpty())
+            mounted.emplace(disk);
+        if (mounted && !mounted->problem.isEmpty())
+            QSKIP(qPrintable(mounted->problem));
         JobRun run;
-        const QDir out(disk ? disk->path : run.path(QStringLiteral("out")));
+        const QDir out(mounted ? mounted->path : run.path(QStringLiteral("out")));
+        const QString older = out.filePath(u"CLIP.mp4"_s);
+        if (stick)
+            QVERIFY(writeFile(older, "an older file"));
         QVERIFY(runWithFakes(run, fetcher, converter, fixMp4, out.path(), Patience));
 
-        QVERIFY2(run.kinds.endsWith(kept == u"saved" ? u'D' : u'E'), qPrintable(run.kinds + u' ' + run.errmsg));
+        QVERIFY2(run.kinds.endsWith(saved ? u'D' : u'E'), qPrintable(run.kinds + u' ' + run.errmsg));
         QFETCH(QString, errmsg);
         QVERIFY2(run.errmsg.contains(QRegularExpression(errmsg)), qPrintable(run.errmsg));
-        const QStringList left = out.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-        if (kept == u"saved") {
-            QCOMPARE(left, QStringList{QStringLiteral("clip.mp4")});
+        QStringList left = out.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        left.sort();
+        if (saved) {
+            QCOMPARE(left, (stick ? QStringList{u"CLIP.mp4"_s, kept} : QStringList{kept}));
             QVERIFY(run.files().filter(QStringLiteral("clip.flv")).isEmpty());
         } else if (kept == u"none") {
             QCOMPARE(left, QStringList());
@@ -459,6 +444,14 @@ private slots:
             const QString named = run.errmsg.section(QStringLiteral("säilytetty: "), 1);
             QVERIFY2(named.endsWith(QLatin1String("/clip.flv")) && QFileInfo(named).size() > 0, qPrintable(named));
             QCOMPARE(out.entryList(QDir::Files | QDir::Hidden), QStringList());
+        }
+        if (stick) {
+            QCOMPARE(readFile(older), QByteArray("an older file"));
+            const QString video = out.filePath(kept);
+            if (fixMp4)
+                QVERIFY(probeMedia(video).valid());
+            else
+                QVERIFY(readFile(video) == readFile(run.path(QStringLiteral("work/fetched"))));
         }
     }
 };
