@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
+
 namespace {
 
 // A file of that name pattern in a staging folder, or an empty string.
@@ -52,6 +54,7 @@ const QByteArray named = FakePrograms::fetcherScript(FakePrograms::Fetcher::Name
 const QByteArray copiesClip = FakePrograms::fetcherScript(FakePrograms::Fetcher::CopiesClip);
 const QByteArray waitGo = FakePrograms::WaitGo;
 const QByteArray real; // an empty converter: the real ffmpeg
+const QByteArray missing = "missing"; // no converter to be found
 
 } // namespace
 
@@ -77,57 +80,59 @@ private slots:
     {
         QTest::addColumn<QByteArray>("fetcher"); // empty: no fetcher to be found
         QTest::addColumn<QByteArray>("converter"); // empty: the real ffmpeg
-        QTest::addColumn<bool>("pathOnly");
+        // The size of the output folder's own disk beyond the clip's; 0: no disk of its own.
+        QTest::addColumn<qint64>("room");
         QTest::addColumn<int>("fixMp4");
         QTest::addColumn<QString>("kinds"); // a pattern
         QTest::addColumn<QString>("errmsg"); // a pattern
 
         const QString kept = keptSuffix;
-        QTest::newRow("copied") << named << real << false << 0 << "^PFD$" << "";
+        const qint64 none = 0;
+        QTest::newRow("copied") << named << real << none << 0 << "^PFD$" << "";
         // A fetcher that did not end by itself with status 0 fetched only a part.
-        QTest::newRow("fetcher killed") << named + "printf '(30.0%%)\\r' >&2; kill -KILL $$" << real << false << 1
+        QTest::newRow("fetcher killed") << named + "printf '(30.0%%)\\r' >&2; kill -KILL $$" << real << none << 1
                                         << "^PE$" << "^ERROR.*rtmpdump-zvb.*signaaliin 9 \\(SIGKILL\\).*" + kept;
         QTest::newRow("fetcher exits 2 without a word")
-            << named + "exit 2" << real << false << 0 << "^PE$" << "^ERROR.*rtmpdump-zvb.*koodilla 2.*" + kept;
+            << named + "exit 2" << real << none << 0 << "^PE$" << "^ERROR.*rtmpdump-zvb.*koodilla 2.*" + kept;
         // A stream that ends early: the fetcher exits with 0 and says nothing, but
         // its progress stopped. Its last line may end with a line feed.
         QTest::newRow("fetcher stops at 40 % and exits 0")
-            << named + "printf '(40.0%%)\\r' >&2" << real << false << 1 << "^PE$"
+            << named + "printf '(40.0%%)\\r' >&2" << real << none << 1 << "^PE$"
             << "^ERROR: lataus jäi kesken kohtaan 40,0 %, vaikka rtmpdump-zvb päättyi virheittä; paina Tallenna "
                "uudelleen, niin lataus jatkuu siitä" + kept;
         QTest::newRow("fetcher ends at 99.7 % on a line feed")
-            << named + "printf '\\r(50.0%%)\\r(99.7%%)\\nDownload complete\\n' >&2" << real << false << 0 << "^PFD$"
+            << named + "printf '\\r(50.0%%)\\r(99.7%%)\\nDownload complete\\n' >&2" << real << none << 0 << "^PFD$"
             << "";
         QTest::newRow("fetcher error") << named + "printf '(3.0%%)\\rERROR: Download failed\\n' >&2; exit 1" << real
-                                       << false << 1 << "^PE$" << "^ERROR: Download failed" + kept;
+                                       << none << 1 << "^PE$" << "^ERROR: Download failed" + kept;
         // A fetcher that could not write a byte, as on a full disk, leaves nothing to
         // resume: its empty file goes with the staging folder.
         QTest::newRow("fetcher fails before its first byte")
-            << "printf 'Saving to clip.flv\\n' >&2; : > clip.flv\n" + waitGo + "exit 1" << real << false << 1 << "^PE$"
+            << "printf 'Saving to clip.flv\\n' >&2; : > clip.flv\n" + waitGo + "exit 1" << real << none << 1 << "^PE$"
             << "^ERROR.*rtmpdump-zvb päättyi koodilla 1$";
-        QTest::newRow("fetcher missing") << QByteArray() << real << true << 1 << "^E$" << "^ERROR.*rtmpdump-zvb";
+        QTest::newRow("fetcher missing") << QByteArray() << real << none << 1 << "^E$" << "^ERROR.*rtmpdump-zvb";
         // Without the file's name there is nothing to convert: no bare "flv".
         QTest::newRow("file never named")
-            << "printf '(60.0%%)\\r' >&2\n" + waitGo << real << false << 1 << "^PE$" << "^ERROR.*rtmpdump-zvb";
-        QTest::newRow("converter missing") << named << real << true << 1 << "^PFE$" << "^ERROR.*ffmpeg.*" + kept;
-        QTest::newRow("conversion fails") << named << real << false << 1 << "^PFP?E$" << "^ERROR.*" + kept;
+            << "printf '(60.0%%)\\r' >&2\n" + waitGo << real << none << 1 << "^PE$" << "^ERROR.*rtmpdump-zvb";
+        QTest::newRow("converter missing") << named << missing << none << 1 << "^PFE$" << "^ERROR.*ffmpeg.*" + kept;
+        QTest::newRow("conversion fails") << named << real << none << 1 << "^PFP?E$" << "^ERROR.*" + kept;
         QTest::newRow("converter writes half a file and fails")
-            << named << QByteArray("out=\"${@: -1}\"; printf half > \"${out#file:}\"; exit 1") << false << 1
+            << named << QByteArray("out=\"${@: -1}\"; printf half > \"${out#file:}\"; exit 1") << none << 1
             << "^PFP?E$" << "^ERROR: muunnos epäonnistui.*" + kept;
         // The converter's exit status proves nothing: on a full disk it exits with 0.
         const QByteArray converts = "PATH=${PATH#*:}; out=\"${@: -1}\"; out=\"${out#file:}\"\n"
                                     "ffmpeg -loglevel error -y -i \"$CLIP\" -c copy \"$out\"";
         QTest::newRow("converter cuts its file and exits 0")
-            << named << converts + " && truncate -s -100 \"$out\"" << false << 1 << "^PFP?E$"
+            << named << converts + " && truncate -s -100 \"$out\"" << none << 1 << "^PFP?E$"
             << "^ERROR: muunnos jäi kesken, MP4-tiedosto oli vajaa \\(kohdassa \\d+ alkava laatikko jatkuu "
                "tiedoston lopun yli\\) eikä sitä tallennettu" + kept;
         QTest::newRow("converter says the disk is full and exits 0")
-            << named << converts + " && cat '" LUMORA_TEST_DATA_DIR "/fixtures/ffmpeg-no-space.txt' >&2" << false << 1
+            << named << converts + " && cat '" LUMORA_TEST_DATA_DIR "/fixtures/ffmpeg-no-space.txt' >&2" << none << 1
             << "^PFP?E$"
             << "^ERROR: muunnos epäonnistui, levytila loppui \\(ffmpeg: No space left on device\\); vapauta tilaa "
                "ja paina Tallenna uudelleen" + kept;
         QTest::newRow("converter's file grows past the disk's limit")
-            << named << QByteArray("echo 'av_interleaved_write_frame(): File too large' >&2; exit 1") << false << 1
+            << named << QByteArray("echo 'av_interleaved_write_frame(): File too large' >&2; exit 1") << none << 1
             << "^PFP?E$"
             << "^ERROR: video ei mahdu levylle: kansion /.*/out levy ei salli näin suurta tiedostoa \\(FAT32-levyllä "
                "raja on 4 Gt\\).*" + kept;
@@ -139,28 +144,60 @@ private slots:
             << QByteArray("printf 'Duration: 00:00:10.00\\ntime=10.00 \\r' >&2\n"
                           "for ((i = 0; i < 5000; ++i)); do [ -e \"$WORK/go2\" ] && break; sleep 0.02; done\n")
                    + FakePrograms::SmallestMp4
-            << false << 1 << "^FPD$" << "";
+            << none << 1 << "^FPD$" << "";
+
+        // The output folder on a disk too small for what comes: the fetched file,
+        // or what arrived of it, stays where the message says; no half file stays.
+        // Nothing is converted that cannot fit beside the fetched file.
+        QTest::newRow("full disk: room for the fetched file only")
+            << copiesClip << real << qint64(64 * 1024) << 1 << "^P?F?E$"
+            << "^ERROR: kansiosta /.*/out loppui tila, muunnokseen tarvitaan [0-9,]+ Mt ja vapaana on [0-9,]+ kt; "
+               "vapauta tilaa ja paina Tallenna uudelleen" + kept;
+        // Moving the fetched file into place is a rename on the same disk.
+        QTest::newRow("full disk: room for the fetched file only, moved")
+            << copiesClip << real << qint64(64 * 1024) << 0 << "^P?FD$" << "";
+        // Something else fills the disk during the conversion; the real ffmpeg then exits with 0.
+        QTest::newRow("full disk: filled during the conversion")
+            << copiesClip
+            << QByteArray("fallocate -l $(( $(stat -f -c '%a * %S' .) - 32768 )) filler\n"
+                          "PATH=${PATH#*:} exec ffmpeg \"$@\"")
+            << qint64(3 * 1024 * 1024) << 1 << "^P?FP?E$"
+            << "^ERROR: muunnos epäonnistui, levytila loppui \\(ffmpeg: No space left on device\\); "
+               "vapauta tilaa ja paina Tallenna uudelleen" + kept;
+        QTest::newRow("full disk: the fetch fills it")
+            << QByteArray("printf 'Saving to clip.flv\\n' >&2; cat -- \"$CLIP\" > clip.flv") << real
+            << -QFileInfo(clip).size() / 2 << 1 << "^P?E$"
+            << "^ERROR: lataus jäi kesken, kansiosta /.*/out loppui tila \\(vapaana [0-9]+ tavua\\); vapauta tilaa "
+               "ja paina Tallenna uudelleen. lataus epäonnistui, rtmpdump-zvb päättyi koodilla 1" + kept;
     }
 
     void reports()
     {
         QFETCH(QByteArray, fetcher);
         QFETCH(QByteArray, converter);
-        QFETCH(bool, pathOnly);
+        QFETCH(qint64, room);
         QFETCH(int, fixMp4);
-        FakePrograms fakes(pathOnly ? FakePrograms::Path::Only : FakePrograms::Path::BeforeSystem);
+        const bool missingOne = fetcher.isEmpty() || converter == missing;
+        FakePrograms fakes(missingOne ? FakePrograms::Path::Only : FakePrograms::Path::BeforeSystem);
         if (!fetcher.isEmpty())
             fakes.addScript(external::fetcherProgram(), fetcher);
-        if (!converter.isEmpty())
+        if (!converter.isEmpty() && converter != missing)
             fakes.addConverter(converter);
         JobRun run;
-        run.start(fixMp4, run.path(QStringLiteral("out")));
+        const QString out = run.path(QStringLiteral("out"));
+        std::optional<SmallDisk> disk;
+        if (room && !disk.emplace(out, QFileInfo(clip).size() + room).mounted())
+            QSKIP(SmallDisk::NoMount);
+        run.start(fixMp4, out);
         QVERIFY(run.wait(30000));
 
         QFETCH(QString, kinds);
         QVERIFY2(run.kinds.contains(QRegularExpression(kinds)), qPrintable(run.kinds));
         QFETCH(QString, errmsg);
         checkEnd(run, errmsg);
+        // On a disk of its own the video is moved whole, not cut.
+        if (room && errmsg.isEmpty())
+            QCOMPARE(readFile(out + QStringLiteral("/clip.mp4")), readFile(clip));
     }
 
     void fetcherArguments_data()
@@ -301,58 +338,6 @@ private slots:
         }
         checkEnd(run, again);
         QCOMPARE(QDir(out).exists(QStringLiteral(".lumora-partial")), !again.isEmpty());
-    }
-
-    void fullDisk_data()
-    {
-        QTest::addColumn<QByteArray>("fetcher");
-        QTest::addColumn<QByteArray>("converter"); // empty: the real ffmpeg
-        QTest::addColumn<int>("fixMp4");
-        QTest::addColumn<qint64>("room"); // the disk's size beyond the clip's
-        QTest::addColumn<QString>("errmsg"); // a pattern; empty: saved
-
-        // Nothing is converted that cannot fit beside the fetched file.
-        QTest::newRow("room for the fetched file only")
-            << copiesClip << real << 1 << qint64(64 * 1024)
-            << "^ERROR: kansiosta /.*/out loppui tila, muunnokseen tarvitaan [0-9,]+ Mt ja vapaana on [0-9,]+ kt; "
-               "vapauta tilaa ja paina Tallenna uudelleen" + keptSuffix;
-        // Moving the fetched file into place is a rename on the same disk.
-        QTest::newRow("room for the fetched file only, moved") << copiesClip << real << 0 << qint64(64 * 1024) << "";
-        // Something else fills the disk during the conversion; the real ffmpeg then exits with 0.
-        QTest::newRow("disk filled during the conversion")
-            << copiesClip
-            << QByteArray("fallocate -l $(( $(stat -f -c '%a * %S' .) - 32768 )) filler\n"
-                          "PATH=${PATH#*:} exec ffmpeg \"$@\"")
-            << 1 << qint64(3 * 1024 * 1024)
-            << "^ERROR: muunnos epäonnistui, levytila loppui \\(ffmpeg: No space left on device\\); "
-               "vapauta tilaa ja paina Tallenna uudelleen" + keptSuffix;
-        QTest::newRow("the fetch fills the disk")
-            << QByteArray("printf 'Saving to clip.flv\\n' >&2; cat -- \"$CLIP\" > clip.flv") << real << 1
-            << -QFileInfo(clip).size() / 2
-            << "^ERROR: lataus jäi kesken, kansiosta /.*/out loppui tila \\(vapaana [0-9]+ tavua\\); vapauta tilaa "
-               "ja paina Tallenna uudelleen. lataus epäonnistui, rtmpdump-zvb päättyi koodilla 1" + keptSuffix;
-    }
-
-    // The output folder on a disk of its own, too small for what comes: the
-    // fetched file, or what arrived of it, stays where the message says, and no
-    // half file is left anywhere.
-    void fullDisk()
-    {
-        QFETCH(QByteArray, fetcher);
-        QFETCH(QByteArray, converter);
-        QFETCH(int, fixMp4);
-        QFETCH(qint64, room);
-        JobRun run;
-        const QString out = run.path(QStringLiteral("out"));
-        SmallDisk disk(out, QFileInfo(clip).size() + room);
-        if (!disk.mounted())
-            QSKIP(SmallDisk::NoMount);
-        QVERIFY(runWithFakes(run, fetcher, converter, fixMp4, out, 30000));
-
-        QFETCH(QString, errmsg);
-        checkEnd(run, errmsg);
-        if (errmsg.isEmpty())
-            QCOMPARE(readFile(out + QStringLiteral("/clip.mp4")), readFile(clip));
     }
 
     // The window closed mid-conversion: no half-written file stays, the fetched one does.
