@@ -53,7 +53,6 @@ public:
     bool linkReal(const QString &name);
 
     QString dir() const { return folder.path(); }
-    QByteArray originalPath() const { return savedPath; }
 
 private:
     QTemporaryDir folder;

@@ -1,44 +1,29 @@
 #include "mediaclip.h"
 
+#include "programrun.h"
+
 #include <QDir>
-#include <QProcess>
-#include <QStringList>
-
-namespace {
-
-// Whether the program ended well; its standard output into `output`.
-bool runTool(const QString &program, const QStringList &arguments, QByteArray *output = nullptr)
-{
-    QProcess process;
-    process.start(program, arguments);
-    const bool ok = process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit
-                    && process.exitCode() == 0;
-    if (output)
-        *output = ok ? process.readAllStandardOutput() : QByteArray();
-    return ok;
-}
-
-} // namespace
 
 QString makeFlvClip(const QString &folder, const QString &fileName, double seconds)
 {
     const QString path = QDir(folder).filePath(fileName);
     const QString length = QString::number(seconds);
-    const bool made = runTool(QStringLiteral("ffmpeg"),
-                              {"-y", "-loglevel", "error",
-                               "-f", "lavfi", "-i", "testsrc2=size=160x90:rate=25:duration=" + length,
-                               "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=" + length,
-                               "-c:v", "libx264", "-preset", "ultrafast", "-g", "25", "-pix_fmt", "yuv420p",
-                               "-c:a", "aac", "-b:a", "64k", "-shortest", "-f", "flv", path});
-    return made ? path : QString();
+    const Finished made = runProgram(QStringLiteral("ffmpeg"),
+                                     {"-y", "-loglevel", "error",
+                                      "-f", "lavfi", "-i", "testsrc2=size=160x90:rate=25:duration=" + length,
+                                      "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=" + length,
+                                      "-c:v", "libx264", "-preset", "ultrafast", "-g", "25", "-pix_fmt", "yuv420p",
+                                      "-c:a", "aac", "-b:a", "64k", "-shortest", "-f", "flv", path});
+    return made.exitCode == 0 ? path : QString();
 }
 
 MediaInfo probeMedia(const QString &path)
 {
     MediaInfo info;
-    QByteArray output;
-    runTool(QStringLiteral("ffprobe"), {"-v", "error", "-show_entries", "format=format_name,duration:stream=codec_type,"
-                                        "codec_name", "-of", "default=noprint_wrappers=1", path}, &output);
+    const Finished probe = runProgram(QStringLiteral("ffprobe"),
+                                      {"-v", "error", "-show_entries", "format=format_name,duration:stream=codec_type,"
+                                       "codec_name", "-of", "default=noprint_wrappers=1", path});
+    const QByteArray output = probe.exitCode == 0 ? probe.out : QByteArray();
     QString codecName;
     for (const QString &line : QString::fromUtf8(output).split(u'\n', Qt::SkipEmptyParts)) {
         const QString key = line.section(u'=', 0, 0);

@@ -1,9 +1,9 @@
 #include "mountedfilesystem.h"
 
 #include "mountaccess.h"
+#include "programrun.h"
 
 #include <QDir>
-#include <QProcess>
 
 #include <unistd.h>
 
@@ -11,13 +11,10 @@ namespace {
 
 bool run(const QString &program, const QStringList &arguments, QByteArray *output = nullptr)
 {
-    QProcess process;
-    process.start(program, arguments);
-    const bool ok = process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit
-                    && process.exitCode() == 0;
+    const Finished done = runProgram(program, arguments);
     if (output)
-        *output = process.readAllStandardOutput().trimmed();
-    return ok;
+        *output = done.out.trimmed();
+    return done.exitCode == 0;
 }
 
 } // namespace

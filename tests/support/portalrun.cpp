@@ -4,6 +4,7 @@
 #include "external/portaladdresses.h"
 #include "leftovers.h"
 #include "mediaclip.h"
+#include "programrun.h"
 #include "testfiles.h"
 
 #include <QDir>
@@ -144,13 +145,9 @@ QString PortalRun::portalScript(const QString &action)
     script.setProcessEnvironment(env);
     script.setProcessChannelMode(QProcess::MergedChannels);
     script.start(QStringLiteral("bash"), {QStringLiteral(LUMORA_SOURCE_DIR "/scripts/portal"), action, runPath({})});
-    if (!script.waitForFinished(ScriptPatience)) {
-        script.kill();
-        script.waitForFinished();
-        return QStringLiteral("scripts/portal %1 did not end").arg(action);
-    }
-    if (script.exitStatus() != QProcess::NormalExit || script.exitCode() != 0)
-        return QStringLiteral("scripts/portal %1 failed: ").arg(action) + QString::fromLocal8Bit(script.readAll());
+    const Finished done = finishProcess(script, ScriptPatience);
+    if (done.exitCode != 0)
+        return QStringLiteral("scripts/portal %1 failed: ").arg(action) + QString::fromLocal8Bit(done.out + done.err);
     return QString();
 }
 
