@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 #include "formdrawing.h"
 #include "leftovers.h"
+#include "programrun.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -88,7 +89,6 @@ private slots:
         if (!QFile::exists(socketPath))
             QSKIP(qPrintable("Weston's headless server could not start: " + QString::fromLocal8Bit(weston.readAll())));
 
-        QProcess suite;
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
         environment.insert(QStringLiteral("WAYLAND_DISPLAY"), socket);
         environment.insert(QStringLiteral("LUMORA_ON_WAYLAND"), QStringLiteral("1"));
@@ -96,14 +96,12 @@ private slots:
         // with them before the leak check, where no suppression can name it.
         environment.insert(QStringLiteral("LSAN_OPTIONS"),
                            environment.value(QStringLiteral("LSAN_OPTIONS")) + QStringLiteral(":detect_leaks=0"));
-        suite.setProcessEnvironment(environment);
-        suite.setProcessChannelMode(QProcess::MergedChannels);
-        suite.start(QCoreApplication::applicationFilePath(), {QStringLiteral("windowOnWayland")});
-        const bool finished = suite.waitForFinished(60000);
-        const QString output = QString::fromLocal8Bit(suite.readAll());
+        const Finished suite = runProgram(QCoreApplication::applicationFilePath(), {QStringLiteral("windowOnWayland")},
+                                          environment, QProcess::MergedChannels);
+        const QString output = QString::fromLocal8Bit(suite.out + suite.err);
         weston.terminate();
         QVERIFY(weston.waitForFinished(10000));
-        QVERIFY2(finished && suite.exitStatus() == QProcess::NormalExit && suite.exitCode() == 0, qPrintable(output));
+        QVERIFY2(suite.exitCode == 0, qPrintable(output));
         QVERIFY2(output.contains(QLatin1String("PASS   : TestScreenshot::windowOnWayland()")), qPrintable(output));
     }
 

@@ -2,11 +2,11 @@
 #include "download/mp4check.h"
 #include "external/externalprograms.h"
 #include "mediaclip.h"
+#include "programrun.h"
 #include "testfiles.h"
 
 #include <QBuffer>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
@@ -38,12 +38,8 @@ QByteArray convert(const QString &clip, const QString &mp4, const QStringList &e
 {
     QStringList arguments = external::converterArguments(clip, mp4);
     const QString target = arguments.takeLast();
-    QProcess ffmpeg;
-    ffmpeg.start(external::converterProgram(), arguments << QStringLiteral("-loglevel") << QStringLiteral("error")
-                                                         << extra << target);
-    if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitCode() != 0)
-        return QByteArray();
-    return readFile(mp4);
+    arguments << QStringLiteral("-loglevel") << QStringLiteral("error") << extra << target;
+    return runProgram(external::converterProgram(), arguments).exitCode == 0 ? readFile(mp4) : QByteArray();
 }
 
 const QByteArray ftyp = box("ftyp", QByteArray("isom\0\0\2\0isomiso2avc1mp41", 24));

@@ -10,11 +10,11 @@
 #include "jobrun.h"
 #include "mediaclip.h"
 #include "mountedfilesystem.h"
+#include "programrun.h"
 #include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -50,19 +50,9 @@ bool existsAsBytes(const QByteArray &path)
 
 qint64 peakResidentKiB()
 {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QRegularExpressionMatch match =
-        QRegularExpression(QStringLiteral("VmHWM:\\s+(\\d+)")).match(QString::fromLatin1(status.readAll()));
+    static const QRegularExpression peak(u"VmHWM:\\s+(\\d+)"_s);
+    const QRegularExpressionMatch match = peak.match(QString::fromLatin1(readFile(u"/proc/self/status"_s)));
     return match.hasMatch() ? match.captured(1).toLongLong() : -1;
-}
-
-// Makes the peak resident size start again from the current size.
-bool resetPeakResident()
-{
-    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
-    return clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1;
 }
 
 } // namespace
@@ -133,7 +123,8 @@ private slots:
     void floodWithoutCarriageReturn()
     {
         JobRun run;
-        QVERIFY(resetPeakResident());
+        // The peak resident size starts again from the current size.
+        QVERIFY(writeFile(u"/proc/self/clear_refs"_s, "5"));
         const qint64 peakBefore = peakResidentKiB();
         QVERIFY(runWithFakes(run, names + "head -c 100000000 /dev/zero | tr '\\0' x >&2\nprintf '(100.0%%)\\r' >&2\n",
                              QByteArray(), 0, run.path(u"out"_qs), Patience));
@@ -309,14 +300,10 @@ private slots:
         if (plant.contains("chown") && ::geteuid() != 0)
             QSKIP("only root can give a folder to another user");
         JobRun run;
-        const QString root = run.path(QStringLiteral("."));
-        qputenv("ROOT", QFile::encodeName(root));
+        qputenv("ROOT", QFile::encodeName(run.path(u"."_s)));
         qputenv("KEY", StagingFolder::key(QStringLiteral("http://portal/video/1")).toLatin1());
-        const auto bash = [&](const QByteArray &script) {
-            QProcess shell;
-            shell.setWorkingDirectory(root);
-            shell.start(QStringLiteral("bash"), {QStringLiteral("-ec"), QString::fromUtf8(script)});
-            return shell.waitForFinished() && shell.exitStatus() == QProcess::NormalExit && shell.exitCode() == 0;
+        const auto bash = [](const QByteArray &script) {
+            return runProgram(u"bash"_s, {u"-ec"_s, u"cd \"$ROOT\"\n"_s + QString::fromUtf8(script)}).exitCode == 0;
         };
         QVERIFY(bash(plant));
 
