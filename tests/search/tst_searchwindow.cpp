@@ -240,8 +240,8 @@ private slots:
         const auto dialogs = [&driver] { return driver.window->findChildren<searchWindow *>(); };
         QCOMPARE(dialogs().size(), 2);
         QVERIFY(first != second && first->isVisible() && second->isVisible());
-        QTRY_COMPARE_WITH_TIMEOUT(listedRows(first), resultRows({"51"}), childTimeout);
-        QTRY_COMPARE_WITH_TIMEOUT(listedRows(second), resultRows({"61", "62"}), childTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(WindowDriver::resultRows(first), resultRows({"51"}), childTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(WindowDriver::resultRows(second), resultRows({"61", "62"}), childTimeout);
 
         // A closed dialog goes; the other stays open, and closing the newest
         // leaves the window able to search again.
@@ -252,7 +252,7 @@ private slots:
         QTRY_VERIFY(dialogs().isEmpty());
         driver.button("pushButton_2")->click();
         QCOMPARE(dialogs().size(), 1);
-        QTRY_COMPARE_WITH_TIMEOUT(listedRows(dialogs().first()).size(), 2, childTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(WindowDriver::resultRows(dialogs().first()).size(), 2, childTimeout);
     }
 
     // With Qt's catalogue loaded, as the program loads it, what Qt names itself

@@ -30,15 +30,6 @@ QStringList resultRows(const QByteArrayList &ids)
     return rows;
 }
 
-QStringList listedRows(const QDialog *dialog)
-{
-    const auto *list = dialog->findChild<QListWidget *>(QStringLiteral("list"));
-    QStringList texts;
-    for (int row = 0; row < list->count(); ++row)
-        texts << list->item(row)->text();
-    return texts;
-}
-
 void verifySearchAsks(const QString &word, const QByteArray &target)
 {
     const QString hijacked = QStringLiteral("/tmp/lumora-hijacked");
@@ -74,11 +65,6 @@ bool PortalSearch::serve(const QByteArray &page, bool held)
         server.hold();
     start();
     return !held || QTest::qWaitFor([this] { return server.targets().size() == 1; }, 15000);
-}
-
-QListWidget *PortalSearch::list() const
-{
-    return dialog->findChild<QListWidget *>(QStringLiteral("list"));
 }
 
 void PortalSearch::press(QDialogButtonBox::StandardButton which)

@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 #include "loopbackhttpserver.h"
 #include "search/searchwindow.h"
+#include "windowdriver.h"
 
 #include <QByteArrayList>
 #include <QDialogButtonBox>
@@ -10,17 +11,12 @@
 
 #include <memory>
 
-class QLineEdit;
-class QListWidget;
-
 // The portal's search page for a word, as wget asks for it once percent-encoded.
 QByteArray searchTarget(const QByteArray &encodedWord);
 // Hits in the portal's shape, id N titled "Jakso N", described "Kuvaus N".
 QByteArray resultsPage(const QByteArrayList &ids);
 // The rows a search dialog lists for those hits, written out by hand.
 QStringList resultRows(const QByteArrayList &ids);
-// The rows a search dialog's list shows, in order.
-QStringList listedRows(const QDialog *dialog);
 // Fails the test unless a search for `word` asks the portal for `target` alone and
 // lists the hit found there; a word taken for wget's option --output-document
 // would write /tmp/lumora-hijacked.
@@ -39,8 +35,8 @@ struct PortalSearch
     // search; when `held`, the answer waits for server.release() and this waits
     // until wget has asked. False when the server could not listen or wget did not ask.
     bool serve(const QByteArray &page, bool held = false);
-    QListWidget *list() const;
-    QStringList rows() const { return listedRows(dialog.get()); }
+    QListWidget *list() const { return WindowDriver::resultList(dialog.get()); }
+    QStringList rows() const { return WindowDriver::resultRows(dialog.get()); }
     void press(QDialogButtonBox::StandardButton which);
     // Clicks the list's row as a user would.
     void click(int row);
