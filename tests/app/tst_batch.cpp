@@ -68,14 +68,6 @@ QStringList everything(const QString &folder)
 {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::AllDirs | QDir::NoDotAndDotDot, QDir::Name);
 }
-// The pattern's %1 numbered from 0.
-QStringList numbered(const QString &pattern, int count)
-{
-    QStringList list;
-    for (int i = 0; i < count; ++i)
-        list << pattern.arg(i);
-    return list;
-}
 QString journalFolder() { return isolatedstate::folder() + u'/' + QLatin1String(StateFolder::ProgramFolder); }
 
 // The arguments of the program's batch run in a process of its own.

@@ -279,9 +279,7 @@ private slots:
         QVERIFY(QDir::setCurrent(work.path()));
 
         const QDir out(outFolder());
-        QStringList episodes;
-        for (int number = 2; number <= 7; ++number)
-            episodes << QStringLiteral("Iltauutiset (%1).mp4").arg(number);
+        const QStringList episodes = numbered(QStringLiteral("Iltauutiset (%1).mp4"), 6, 2);
         QCOMPARE(out.entryList(QDir::Files | QDir::Hidden | QDir::AllDirs | QDir::NoDotAndDotDot, QDir::Name),
                  episodes + QStringList{QStringLiteral("Iltauutiset.mp4")});
         QCOMPARE(readFile(older), QByteArray("last week's episode"));
@@ -366,14 +364,7 @@ private slots:
         QVERIFY(program.waitForFinished(Patience));
         // Nothing of the job stays; FUSE's own hidden names go once it has seen
         // the program's files closed, a moment after the program has ended.
-        const auto left = [&] {
-            QStringList names;
-            for (QDirIterator it(stick.path, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                                 QDirIterator::Subdirectories);
-                 it.hasNext();)
-                names << it.next().mid(stick.path.size() + 1);
-            return names;
-        };
+        const auto left = [&] { return entriesBelow(stick.path, QDir::AllEntries | QDir::Hidden); };
         QTRY_COMPARE_WITH_TIMEOUT(left(), QStringList{QStringLiteral("Tietovisa.mp4")}, 5000);
         QVERIFY(sameLength(QDir(stick.path).filePath(left().first()), portal.sourceVideo(QStringLiteral("1006"))));
     }

@@ -3,6 +3,7 @@
 #include "download/downloader.h"
 #include "leftovers.h"
 #include "portalrun.h"
+#include "testfiles.h"
 #include "windowdriver.h"
 
 #include <QDeadlineTimer>
@@ -24,9 +25,7 @@ private slots:
 void LoadTest::twelveThroughFiveSlots()
 {
     constexpr int Patience = 240000;
-    QStringList ids;
-    for (int id = 2001; id <= 2012; ++id)
-        ids << QString::number(id);
+    const QStringList ids = numbered(QStringLiteral("%1"), 12, 2001);
     const QString folder = work.filePath(QStringLiteral("out"));
     QVERIFY(QDir().mkpath(folder));
     // Qt's global thread pool keeps an idle thread, and its eventfd, for 30 s;

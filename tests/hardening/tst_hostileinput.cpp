@@ -6,6 +6,8 @@
 #include "fakeprograms.h"
 #include "leftovers.h"
 #include "mediaclip.h"
+#include "portalrun.h"
+#include "testfiles.h"
 #include "workingwindow.h"
 
 #include <QDir>
@@ -162,10 +164,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(childProcesses(), QStringList(), 10000);
         const QStringList descriptors = openDescriptors();
 
-        QStringList addresses;
-        for (int id = 2001; id <= 2012; ++id)
-            addresses << external::videoPageAddress(QString::number(id));
-        start(window, addresses.join(u';'));
+        start(window, pageAddresses(numbered(u"%1"_s, 12, 2001)));
         QVERIFY(window.waitForEnd(Patience));
 
         QCOMPARE(window.status(), u"Tiedosto(t) onnistuneesti tallennettu!"_s);

@@ -3,7 +3,6 @@
 #include "programrun.h"
 #include "testfiles.h"
 
-#include <QDirIterator>
 #include <QImage>
 #include <QRegularExpression>
 #include <QTcpSocket>
@@ -13,15 +12,6 @@
 #include <QXmlStreamReader>
 
 namespace {
-
-QSet<QString> filesUnder(const QString &folder)
-{
-    QSet<QString> files;
-    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files.insert(QDir(folder).relativeFilePath(it.next()));
-    return files;
-}
 
 // "name<separator>value" lines up to the second group: Debian control fields
 // (no continuation lines needed here), or a launcher's main group without its actions.
@@ -203,7 +193,7 @@ private slots:
         QCOMPARE(copyright.count("\nLicense: GPL-3+\n"), 2);
         QVERIFY(copyright.contains("either version 3 of the License, or\n (at your option) any later version."));
         QVERIFY(copyright.contains("\"/usr/share/common-licenses/GPL-3\""));
-        QVERIFY(!filesUnder(root).contains("usr/share/doc/lumora-downloader/LICENSE"));
+        QVERIFY(!entriesBelow(root, QDir::Files).contains("usr/share/doc/lumora-downloader/LICENSE"));
     }
 
     void commandLine_data()
@@ -371,7 +361,7 @@ private slots:
     // What `cmake --install` puts in place must be exactly what the package carries.
     void packageHoldsTheInstalledTree()
     {
-        QCOMPARE(filesUnder(root + "/usr"), filesUnder(prefix));
+        QCOMPARE(entriesBelow(root + "/usr", QDir::Files), entriesBelow(prefix, QDir::Files));
     }
 
     // Checks the metainfo against the launcher and icon the package really carries.

@@ -5,6 +5,7 @@
 #include "fakeprograms.h"
 #include "leftovers.h"
 #include "portalsearch.h"
+#include "testfiles.h"
 #include "windowdriver.h"
 
 #include <QtTest>
@@ -186,9 +187,7 @@ private slots:
             << "a/video/1" << false << QList<int>{0, 2} << "a/video/1;" + video + "31;" + video + "33";
         QTest::newRow("field ending in ;") << "a/video/1;" << false << QList<int>{2} << "a/video/1;" + video + "33";
         QTest::newRow("clicked twice is unselected") << "" << false << QList<int>{0, 1, 0} << video + "32";
-        QStringList thousands;
-        for (int i = 0; i < 3000; ++i)
-            thousands << video + QString::number(10000 + i);
+        const QStringList thousands = numbered(video + u"%1"_qs, 3000, 10000);
         QTest::newRow("thousands in the field")
             << thousands.join(u';') << false << QList<int>{1} << thousands.join(u';') + u';' + video + "32";
         QTest::newRow("nothing selected") << "a/video/1" << false << QList<int>{} << "a/video/1";

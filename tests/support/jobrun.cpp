@@ -1,7 +1,8 @@
 #include "jobrun.h"
 
+#include "testfiles.h"
+
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QTest>
 
@@ -47,10 +48,5 @@ void JobRun::record(int percent1, int percent2, int err, const QString &msg)
 
 QStringList JobRun::files() const
 {
-    QStringList found;
-    QDirIterator it(root.path(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        found << QDir(root.path()).relativeFilePath(it.next());
-    found.sort();
-    return found;
+    return entriesBelow(root.path(), QDir::Files | QDir::Hidden | QDir::System);
 }
