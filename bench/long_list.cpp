@@ -127,6 +127,9 @@ Run runBatch(const QString &folder, int count)
     Run run;
     run.addresses = count;
     QDir().mkpath(folder);
+    // A state folder of each batch's own: with --fail a journal left by the
+    // batch before would bring its failed list back into the new window.
+    qputenv("XDG_STATE_HOME", QFile::encodeName(folder + QStringLiteral("/state")));
     auto window = std::make_unique<MainWindow>();
     auto *url = window->findChild<QLineEdit *>(QStringLiteral("url"));
     auto *status = window->findChild<QLineEdit *>(QStringLiteral("statusbar"));
@@ -276,7 +279,6 @@ int main(int argc, char **argv)
     qputenv("PATH", QFile::encodeName(bin.path()) + ':' + qgetenv("PATH"));
     QTemporaryDir work;
     QDir::setCurrent(work.path());
-    qputenv("XDG_STATE_HOME", QFile::encodeName(work.filePath(QStringLiteral("state"))));
 
     // A short batch first, so that what Qt sets up once for good is set up.
     runBatch(work.filePath(QStringLiteral("warm-up")), Slots);
