@@ -1,5 +1,7 @@
 #include "app/statefolder.h"
 
+#include "download/folderentries.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -7,7 +9,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -177,22 +178,10 @@ void StateFolder::remove(const QString &name) const
 QStringList StateFolder::names(const QString &suffix) const
 {
     QStringList found;
-    // A plain dup() would clear close-on-exec, and a child started meanwhile
-    // on another thread would inherit the listing.
-    const int copy = fd < 0 ? -1 : ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    DIR *dir = copy < 0 ? nullptr : ::fdopendir(copy);
-    if (!dir) {
-        if (copy >= 0)
-            ::close(copy);
-        return found;
-    }
-    ::rewinddir(dir);
-    while (const dirent *entry = ::readdir(dir)) {
-        const QString name = QFile::decodeName(entry->d_name);
+    for (const QString &name : folderEntries(fd)) {
         if (name.endsWith(suffix) && name != suffix)
             found << name;
     }
-    ::closedir(dir);
     found.sort();
     return found;
 }

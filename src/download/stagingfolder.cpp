@@ -1,5 +1,6 @@
 #include "download/stagingfolder.h"
 
+#include "download/folderentries.h"
 #include "download/folderowner.h"
 
 #include <QCryptographicHash>
@@ -12,7 +13,6 @@
 #include <cstring>
 #include <thread>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -38,31 +38,6 @@ void closeFd(int &fd)
     if (fd >= 0)
         ::close(fd);
     fd = -1;
-}
-
-// The names in a folder, without "." and "..".
-QStringList entries(int folderFd)
-{
-    QStringList names;
-    // A plain dup() would clear close-on-exec, and a child started meanwhile
-    // on another thread would inherit the listing.
-    const int fd = ::fcntl(folderFd, F_DUPFD_CLOEXEC, 0);
-    DIR *dir = fd < 0 ? nullptr : ::fdopendir(fd);
-    if (!dir) {
-        if (fd >= 0)
-            ::close(fd);
-        return names;
-    }
-    // The copy shares its offset with the folder's descriptor, which an
-    // earlier listing left at the end.
-    ::rewinddir(dir);
-    while (const dirent *entry = ::readdir(dir)) {
-        const QByteArray name(entry->d_name);
-        if (name != "." && name != "..")
-            names << QFile::decodeName(name);
-    }
-    ::closedir(dir);
-    return names;
 }
 
 // Takes the folder's lock without waiting. -1 with EWOULDBLOCK when another
@@ -100,7 +75,7 @@ int tryLock(int folderFd)
 // video, so the name goes, which only finishes the interrupted step.
 void dropLinksToSavedFiles(int folderFd)
 {
-    for (const QString &name : entries(folderFd)) {
+    for (const QString &name : folderEntries(folderFd)) {
         struct stat info;
         const QByteArray bytes = QFile::encodeName(name);
         if (::fstatat(folderFd, bytes.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0
@@ -118,7 +93,7 @@ void removeJobFolder(int rootFd, int folderFd, const QByteArray &name)
     const auto notEmpty = [] { return errno == ENOTEMPTY || errno == EEXIST || errno == EPERM; };
     for (int tries = 0; ::unlinkat(rootFd, name.constData(), AT_REMOVEDIR) != 0 && notEmpty() && tries < 50;
          ++tries) {
-        const QStringList left = entries(folderFd);
+        const QStringList left = folderEntries(folderFd);
         const bool onlyHidden = std::all_of(left.begin(), left.end(), [](const QString &entry) {
             return entry.startsWith(QLatin1String(".fuse_hidden"));
         });
@@ -206,7 +181,7 @@ QString StagingFolder::openIn(const QString &pageUrl, bool *again)
             firstFree = occurrence;
         if (taken != Taken::Yes)
             continue;
-        if (entries(folderFd) != QStringList{QLatin1String(LockName)})
+        if (folderEntries(folderFd) != QStringList{QLatin1String(LockName)})
             break;
         if (firstFree == 0)
             firstFree = occurrence;
@@ -300,7 +275,7 @@ void StagingFolder::remove(const QStringList &names)
 
 void StagingFolder::removeIfEmpty()
 {
-    if (folderFd >= 0 && entries(folderFd) == QStringList{QLatin1String(LockName)})
+    if (folderFd >= 0 && folderEntries(folderFd) == QStringList{QLatin1String(LockName)})
         remove({});
 }
 
