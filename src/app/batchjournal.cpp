@@ -215,10 +215,7 @@ BatchJournal::BatchJournal()
 {
     delay.setSingleShot(true);
     delay.setInterval(WriteDelayMs);
-    QObject::connect(&delay, &QTimer::timeout, &delay, [this] {
-        if (const std::optional<Contents> contents = from ? from() : std::nullopt; contents && writer)
-            writer->post(*contents);
-    });
+    QObject::connect(&delay, &QTimer::timeout, &delay, [this] { postCurrent(); });
     if (!folder->isOpen()) {
         trouble = folder->problem();
         return;
@@ -287,6 +284,18 @@ void BatchJournal::changed()
 {
     if (!delay.isActive())
         delay.start();
+}
+
+void BatchJournal::changedByUser()
+{
+    delay.stop();
+    postCurrent();
+}
+
+void BatchJournal::postCurrent()
+{
+    if (const std::optional<Contents> contents = from ? from() : std::nullopt; contents && writer)
+        writer->post(*contents);
 }
 
 void BatchJournal::writeNow()

@@ -18,7 +18,7 @@
 // copy of the program keeps a journal of its own, held by a lock; a starting
 // copy takes over one whose copy is gone and gives its list back.
 //
-// A change that adds addresses is written at once or within WriteDelayMs;
+// What the user gives is written at once, other changes within WriteDelayMs:
 // an address leaves the journal only after its video is recorded as saved,
 // so writing that change late costs nothing.
 class BatchJournal
@@ -57,6 +57,9 @@ public:
     void watch(Source source) { from = std::move(source); }
     // The batch changed: its state is written within WriteDelayMs.
     void changed();
+    // The user changed the list: its state goes to the writer at once, so
+    // that a kill a moment after a paste does not cost the pasted addresses.
+    void changedByUser();
     // The state is written before this returns.
     void writeNow();
     // These contents are written soon, replacing any change not yet written.
@@ -75,6 +78,7 @@ private:
 
     void takeOver(const StateFolder &folder);
     bool adopt(const StateFolder &folder, const QString &id);
+    void postCurrent();
 
     std::shared_ptr<StateFolder> folder;
     // Before the writer, which emits its signal until it has stopped.

@@ -23,6 +23,7 @@ public:
     // A batch begins: its list is on the disk before its first job starts.
     void begin();
     void changed() { journal.changed(); }
+    void edited() { journal.changedByUser(); }
     // The batch has ended; `contents` hold the addresses it failed.
     void end(const BatchJournal::Contents &contents);
     // The window goes while the batch runs.

@@ -142,12 +142,16 @@ QStringList BatchQueue::unsaved(const QString &field) const
         if (!address.isEmpty())
             list << address;
     }
-    // Once the last address is taken, the field holds it and no waiting one.
-    if (running && more) {
-        for (const QString &piece : field.split(u';') + behind) {
-            if (const QString address = piece.trimmed(); !address.isEmpty())
-                list << address;
-        }
+    if (!running)
+        return list;
+    // Once the last address is taken, the field holds it, at work, and what
+    // the user added since for the next press: kept too, as retryField() does.
+    QStringList pieces = field.split(u';');
+    if (!more)
+        pieces.removeOne(lastLeft);
+    for (const QString &piece : pieces + behind) {
+        if (const QString address = piece.trimmed(); !address.isEmpty())
+            list << address;
     }
     return list;
 }

@@ -72,7 +72,8 @@ public:
     int retried() const { return int(failedAddresses.size()); }
 
     // Every address of the batch not saved yet, in the list's order: those
-    // at work or failed, then those waiting in the field and behind it.
+    // at work or failed, then those waiting in the field and behind it, or
+    // added there after the last take.
     QStringList unsaved(const QString &field) const;
 
 private:

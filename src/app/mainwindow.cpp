@@ -244,7 +244,7 @@ void MainWindow::queueEdited()
     if (!queueField->edited() || !batch.active())
         return;
     batch.fieldEdited(ui->url->text());
-    memory.changed();
+    memory.edited();
     showCount(countText);
     updateProgress();
 }

@@ -19,6 +19,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDBusConnection>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -28,6 +29,7 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -69,6 +71,23 @@ QStringList everything(const QString &folder)
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::AllDirs | QDir::NoDotAndDotDot, QDir::Name);
 }
 QString journalFolder() { return isolatedstate::folder() + u'/' + QLatin1String(StateFolder::ProgramFolder); }
+
+// Whether the journal on the disk comes to hold `address`. No event is processed
+// meanwhile, so only a write under way already can bring it: one that a kill
+// now would not have cost.
+bool journalGets(const QString &address)
+{
+    const QDeadlineTimer deadline(Patience);
+    do {
+        for (const QString &name : QDir(journalFolder()).entryList({u"*.journal"_s}, QDir::Files)) {
+            const auto contents = BatchJournal::parse(readFile(journalFolder() + u'/' + name));
+            if (contents && contents->addresses.contains(address))
+                return true;
+        }
+        QThread::msleep(5);
+    } while (!deadline.hasExpired());
+    return false;
+}
 
 // The arguments of the program's batch run in a process of its own.
 QStringList batchRun(const QStringList &addresses, const QString &folder, int threads)
@@ -187,20 +206,24 @@ private slots:
         QTest::addColumn<QString>("steps"); // "STEP=TOTAL|..."
         QTest::addColumn<bool>("finished");
         QTest::addColumn<QString>("retry"); // the field that retryField() gives at the end
+        // What the journal keeps at the end, so that a kill then costs none of it.
+        QTest::addColumn<QString>("journal");
 
-        QTest::newRow("left alone") << "a;b;c" << "take=3|take=3|ok=3|take=3|ok=3|ok=3" << true << "c";
+        QTest::newRow("left alone") << "a;b;c" << "take=3|take=3|ok=3|take=3|ok=3|ok=3" << true << "c" << "";
         QTest::newRow("added while addresses wait")
-            << "a;b" << "take=2|edit:b;c;d=4|ok=4|take=4|ok=4|take=4|ok=4|take=4|ok=4" << true << "d";
-        QTest::newRow("added after the last was taken") << "a" << "take=1|edit:a;b=1|ok=1" << true << "a;b";
-        QTest::newRow("waiting ones removed") << "a;b;c" << "take=3|edit:=1|ok=1" << true << "";
-        QTest::newRow("one removed, more added") << "a;b;c" << "take=3|edit:c=2|edit:c;d;e=4|fail=4" << false << "a;c;d;e";
-        QTest::newRow("field emptied after a job ended") << "a;b;c" << "take=3|ok=3|edit: =1|take=1" << true << " ";
+            << "a;b" << "take=2|edit:b;c;d=4|ok=4|take=4|ok=4|take=4|ok=4|take=4|ok=4" << true << "d" << "";
+        QTest::newRow("added after the last was taken") << "a" << "take=1|edit:a;b=1|ok=1" << true << "a;b" << "b";
+        QTest::newRow("waiting ones removed") << "a;b;c" << "take=3|edit:=1|ok=1" << true << "" << "";
+        QTest::newRow("one removed, more added")
+            << "a;b;c" << "take=3|edit:c=2|edit:c;d;e=4|fail=4" << false << "a;c;d;e" << "a;c;d;e";
+        QTest::newRow("field emptied after a job ended")
+            << "a;b;c" << "take=3|ok=3|edit: =1|take=1" << true << " " << "";
         QTest::newRow("failed last one, an address typed in front of it")
-            << "a;b" << "take=2|take=2|ok=2|edit:c;b=2|fail=2" << true << "b;c";
+            << "a;b" << "take=2|take=2|ok=2|edit:c;b=2|fail=2" << true << "b;c" << "b;c";
         QTest::newRow("last one lengthened after its take")
-            << "a;b" << "take=2|take=2|fail=2|edit:b2=2|ok=2" << true << "a;b2";
+            << "a;b" << "take=2|take=2|fail=2|edit:b2=2|ok=2" << true << "a;b2" << "a;b2";
         QTest::newRow("empty and blank pieces are no addresses")
-            << "a;; ;b;" << "take=2|take=2|ok=2|fail=2" << true << "b";
+            << "a;; ;b;" << "take=2|take=2|ok=2|fail=2" << true << "b" << "b";
     }
     void counting()
     {
@@ -230,6 +253,7 @@ private slots:
         }
         QTEST(queue.finished(), "finished");
         QTEST(queue.retryField(field), "retry");
+        QTEST(queue.unsaved(field).join(u';'), "journal");
     }
 
     void queue()
@@ -270,6 +294,7 @@ private slots:
         batch.start(u"wait-ok-0-a;wait-ok-0-b;wait-ok-0-c"_s, 1);
         QTRY_VERIFY_WITH_TIMEOUT(batch.started("a"), Patience);
         batch.setField(batch.field() + u";wait-ok-0-d"_s);
+        QVERIFY(journalGets(u"wait-ok-0-d"_s));
         QCOMPARE(batch.status(), u"Ladataan tiedostoja..1/4"_s);
         batch.release({"a"});
         QTRY_COMPARE_WITH_TIMEOUT(batch.status(), u"Valmiina 1/4"_s, Patience);
@@ -281,11 +306,15 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(batch.status(), u"Valmiina 2/3"_s, Patience);
         QTRY_VERIFY_WITH_TIMEOUT(batch.started("d"), Patience);
         QVERIFY(!batch.controlsEnabled());
-        // The queue has run out: what is added now waits for the next batch.
+        // The queue has run out: what is added now waits for the next batch, which
+        // neither a kill nor a closed window costs.
         batch.setField(u"wait-ok-0-d;wait-ok-0-e"_s);
+        QVERIFY(journalGets(u"wait-ok-0-e"_s));
         batch.release({"d"});
         QCOMPARE(batch.ended(), allSaved);
         QVERIFY(!batch.started("c") && !batch.started("e"));
+        batch.renew();
+        QCOMPARE(batch.field(), u"wait-ok-0-e"_s);
 
         // The next batch counts afresh, and its d, in the folder already, is not fetched again.
         batch.start(u"wait-ok-0-e;wait-ok-0-d;wait-ok-0-f"_s, 1);
