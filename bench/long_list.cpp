@@ -15,7 +15,8 @@
 // With --fail every fetch fails at once, as with the portal down: failures
 // must cost what successes cost, the batch's end included. After the batches,
 // the longest list is pasted into the field of a new window and typed beside:
-// the longest key press with its repaint (target under 16 ms).
+// the longest key press with its repaint (target under 16 ms), and again
+// while a batch of it runs, each key press then written to the journal.
 //
 // Per length, the median time per address of the rounds. The folders lie in
 // the temporary folder: TMPDIR=/dev/shm keeps the file system's own cost of
@@ -63,7 +64,8 @@ const QByteArray fakeFetcher = "#!/bin/bash\n"
                                "id=${@: -1}; id=${id##*/}\n"
                                "printf 'Saving to %s.flv\\n' \"$id\" >&2\n"
                                "printf 'video %s' \"$id\" > \"$id.flv\"\n"
-                               "printf '1.000 kB / 1.00 sec (100.0%%)\\r' >&2\n";
+                               "printf '1.000 kB / 1.00 sec (100.0%%)\\r' >&2\n"
+                               "while [ -n \"$LONG_LIST_HOLD\" ] && [ -e \"$LONG_LIST_HOLD\" ]; do sleep 0.1; done\n";
 const QByteArray failingFetcher = "#!/bin/bash\n"
                                   "printf 'ERROR: unable to reach %s\\n' \"${@: -1}\" >&2\n"
                                   "exit 1\n";
@@ -220,9 +222,12 @@ void printRun(QTextStream &out, const Run &run)
 }
 
 // A user's key presses in the field beside a pasted list, each with the
-// repaint it causes; the longest, in ms.
-double longestKeyPress(int count)
+// repaint it causes; the longest, in ms. While a batch runs (its fetchers
+// held), each key press also puts the list on its way to the journal.
+double longestKeyPress(int count, bool running)
 {
+    QTemporaryDir folder;
+    qputenv("XDG_STATE_HOME", QFile::encodeName(folder.filePath(QStringLiteral("state"))));
     MainWindow window;
     auto *url = window.findChild<QLineEdit *>(QStringLiteral("url"));
     window.show();
@@ -230,6 +235,14 @@ double longestKeyPress(int count)
         QTextStream(stderr) << "the window was not shown" << Qt::endl;
     url->setFocus();
     url->setText(addressList(count).join(u';'));
+    QFile hold(folder.filePath(QStringLiteral("hold")));
+    if (running) {
+        hold.open(QIODevice::WriteOnly);
+        qputenv("LONG_LIST_HOLD", QFile::encodeName(hold.fileName()));
+        window.findChild<QLineEdit *>(QStringLiteral("outputfile"))->setText(folder.path());
+        window.findChild<QCheckBox *>()->setChecked(false);
+        window.findChild<QPushButton *>(QStringLiteral("pushButton"))->click();
+    }
     url->end(false);
     QCoreApplication::processEvents();
     double longest = 0;
@@ -240,6 +253,7 @@ double longestKeyPress(int count)
         url->repaint();
         longest = qMax(longest, clock.nsecsElapsed() / 1e6);
     }
+    qunsetenv("LONG_LIST_HOLD");
     return longest;
 }
 
@@ -309,10 +323,13 @@ int main(int argc, char **argv)
             << figure(onCore[i], 1) << " ms between two ticks" << Qt::endl;
         met = met && ratio <= 1.1 && stalls[i] < StallTargetMs;
     }
-    const double keyPress = longestKeyPress(lengths.last());
-    out << lengths.last() << " addresses pasted: the longest key press with its repaint " << figure(keyPress, 1)
-        << " ms (target < " << StallTargetMs << ")" << Qt::endl;
-    met = met && keyPress < StallTargetMs;
+    for (const bool running : {false, true}) {
+        const double keyPress = longestKeyPress(lengths.last(), running);
+        out << lengths.last() << " addresses pasted" << (running ? ", the batch running" : "")
+            << ": the longest key press with its repaint " << figure(keyPress, 1) << " ms (target < " << StallTargetMs
+            << ")" << Qt::endl;
+        met = met && keyPress < StallTargetMs;
+    }
     QDir::setCurrent(QDir::tempPath());
     return met ? 0 : 1;
 }
