@@ -37,8 +37,10 @@ QString FinishStep::begin()
     if (const QString failure = finishing::nameFailure(text.baseName); !failure.isEmpty())
         return failure;
     // The converter would fill the disk and leave half a file: better to say
-    // so now, while nothing has been written.
+    // so now, while nothing has been written. Half an MP4 that a run cut off
+    // left is no room taken, since the conversion replaces it.
     if (convert) {
+        staging.removeFile(finishing::convertedName(text.baseName));
         if (const QString failure = finishing::roomFailure(staging.outputPath(), QFileInfo(fetched()).size(),
                                                            disk::roomLeft(staging.descriptor()), fetched());
             !failure.isEmpty())
