@@ -36,6 +36,10 @@ QString FinishStep::begin()
 {
     if (const QString failure = finishing::nameFailure(text.baseName); !failure.isEmpty())
         return failure;
+    // A fetcher that saved under another name than it said may have used the
+    // converter's: nothing may be converted, nor removed, in its place.
+    if (const QString failure = finishing::fetchedFailure(fetched()); !failure.isEmpty())
+        return failure;
     // The converter would fill the disk and leave half a file: better to say
     // so now, while nothing has been written. Half an MP4 that a run cut off
     // left is no room taken, since the conversion replaces it.
@@ -109,18 +113,16 @@ void FinishStep::startPlacing(QObject *context, const std::function<void()> &pla
 
 FinishStep::Placed FinishStep::place(const Move &move) const
 {
-    Placed placed{convert ? QString() : finishing::fetchedFailure(move.source), QString(), move.target};
-    if (placed.error.isEmpty()) {
-        if (move.hook)
-            move.hook(move.target, move.source);
-        Placement mover(staging.descriptor(), staging.outputDescriptor(), move.stem);
-        placed.error = mover.place(QFileInfo(move.source).fileName(), &placed.target);
-        placed.warning = mover.warning();
-        if (move.hook && placed.error.isEmpty() && placed.target != move.target)
-            move.hook(placed.target, placed.target);
-        if (!placed.error.isEmpty())
-            placed.error += finishing::keptFile(move.fetched);
-    }
+    Placed placed{QString(), QString(), move.target};
+    if (move.hook)
+        move.hook(move.target, move.source);
+    Placement mover(staging.descriptor(), staging.outputDescriptor(), move.stem);
+    placed.error = mover.place(QFileInfo(move.source).fileName(), &placed.target);
+    placed.warning = mover.warning();
+    if (move.hook && placed.error.isEmpty() && placed.target != move.target)
+        move.hook(placed.target, placed.target);
+    if (!placed.error.isEmpty())
+        placed.error += finishing::keptFile(move.fetched);
     // Removing files can wait for the disk as long as flushing can.
     if (placed.error.isEmpty())
         staging.remove(move.ownNames);

@@ -284,6 +284,11 @@ private slots:
             << staging + "echo saved > out/clip.mp4; ln out/clip.mp4 out/.lumora-partial/$KEY/clip.mp4"
             << copies << 1 << QString()
             << QByteArray("[ \"$(cat out/clip.mp4)\" = saved ] && [ -s 'out/clip (2).mp4' ]");
+        // The name the converter would write to is the fetcher's own video.
+        QTest::newRow("fetcher saves its video under the converter's name")
+            << QByteArray() << QByteArray("cp -- \"$CLIP\" clip.mp4; printf 'Saving to clip.mp4\\n' >&2") << 1
+            << u"^ERROR: ladattua tiedostoa ei löydy: /.*/out/\\.lumora-partial/[0-9a-f]+/clip\\.flv$"_s
+            << QByteArray("cmp -- \"$CLIP\" out/.lumora-partial/$KEY/clip.mp4 && [ -z \"$(ls out)\" ]");
         for (const int fixMp4 : {0, 1})
             QTest::addRow("output folder removed during the download, fixMp4 %d", fixMp4)
                 << QByteArray() << writes + "rm -rf \"$ROOT/out\"" << fixMp4
