@@ -2,11 +2,15 @@
 
 #include "download/disk.h"
 #include "download/finishing.h"
+#include "download/folderentries.h"
 #include "download/stagingfolder.h"
 #include "external/externalprograms.h"
 
 #include <QFile>
 #include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -64,15 +68,29 @@ QString FetchStep::end(const End &ended)
         return error;
     }
     if (!ended.started)
-        return error;
+        return namingEarlierPart(error);
     bool tooLarge = false;
     const QString said = diskFailure(error, &tooLarge);
     if (!keepPartial())
-        return said;
+        return text.baseName.isEmpty() ? namingEarlierPart(said) : said;
     // Fetching again into the same folder would only run into the limit again.
     if (tooLarge)
         note(FetchRecord::End::TooLarge);
     return finishing::childFailure(said, fetched());
+}
+
+// A fetcher that failed before it named its file left the part an earlier
+// run kept as it was; the message names it all the same.
+QString FetchStep::namingEarlierPart(const QString &error) const
+{
+    for (const QString &name : folderEntries(staging.descriptor())) {
+        struct stat info;
+        if (name.endsWith(QLatin1String(".flv"))
+            && ::fstatat(staging.descriptor(), QFile::encodeName(name).constData(), &info, AT_SYMLINK_NOFOLLOW) == 0
+            && S_ISREG(info.st_mode) && info.st_size > 0)
+            return finishing::childFailure(error, staging.filePath(name));
+    }
+    return error;
 }
 
 void FetchStep::note(FetchRecord::End end) const

@@ -42,6 +42,7 @@ public:
 private:
     QString failure(const End &ended) const;
     QString diskFailure(const QString &error, bool *tooLarge) const;
+    QString namingEarlierPart(const QString &error) const;
     QString noted(FetchRecord::End end) const;
     void note(FetchRecord::End end) const;
     bool keepPartial();

@@ -275,6 +275,12 @@ private slots:
             << QByteArray("mkdir -p out/.lumora-partial/$KEY-2; printf part- > out/.lumora-partial/$KEY-2/clip.flv")
             << appends << 0 << QString()
             << QByteArray("[ \"$(cat out/clip.mp4)\" = part-video ] && [ ! -e out/.lumora-partial ]");
+        // A fetcher that fails before it names its file leaves the earlier part as it was.
+        QTest::newRow("partial download kept when the fetcher fails unnamed")
+            << staging + "printf part- > out/.lumora-partial/$KEY/clip.flv"
+            << QByteArray("printf 'ERROR: Failed to connect\\n' >&2; exit 1") << 0
+            << u"^ERROR: Failed to connect, ladattu tiedosto säilytetty: /.*/out/\\.lumora-partial/[0-9a-f]+/clip\\.flv$"_s
+            << QByteArray("[ \"$(cat out/.lumora-partial/$KEY/clip.flv)\" = part- ]");
         // What a crash between the link and the unlink of placing leaves.
         QTest::newRow("fetched name linked to a saved video")
             << staging + "echo saved > out/clip.mp4; ln out/clip.mp4 out/.lumora-partial/$KEY/clip.flv" << appends << 0
