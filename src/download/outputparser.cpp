@@ -14,7 +14,9 @@ const QString durationMarker = QStringLiteral("Duration: ");
 const QString timeMarker = QStringLiteral("time=");
 const QString errorMarker = QStringLiteral("ERROR");
 
-// Where the first save marker at or after a given position lies. A poll meets
+// Where the first save line at or after a given position begins: only a line
+// that begins with the marker is one, since the stream's metadata, which the
+// fetcher prints again after a resume, may hold the words. A poll meets
 // many carriage returns; searching the rest of the output again at each of
 // them would make one large read cost quadratic time.
 class SaveMarkerSearch
@@ -26,6 +28,8 @@ public:
     {
         if (!searched || (found >= 0 && found < start)) {
             found = output.indexOf(saveMarker, start, Qt::CaseInsensitive);
+            while (found > 0 && output.at(found - 1) != u'\n' && output.at(found - 1) != u'\r')
+                found = output.indexOf(saveMarker, found + 1, Qt::CaseInsensitive);
             lineFeed = found < 0 ? -1 : output.indexOf(u'\n', found);
             searched = true;
         }

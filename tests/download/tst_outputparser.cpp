@@ -42,7 +42,9 @@ bool referenceScan(State &state, int phase)
             continue;
         }
         state.percent1 = outputparser::linePercentage(line, state.percent1);
-        const qsizetype s = state.output.indexOf(QLatin1String("Saving to"), 0, Qt::CaseInsensitive);
+        static const QRegularExpression saveLine(QStringLiteral("(?:^|(?<=[\r\n]))saving to"),
+                                                 QRegularExpression::CaseInsensitiveOption);
+        const qsizetype s = state.output.indexOf(saveLine);
         if (s >= 0)
             state.baseName = state.output.mid(s + 10, state.output.indexOf(u'\n', s) - s - 13);
         line.clear();
@@ -100,6 +102,10 @@ private slots:
             << Reads{"x\rSaving to cl"} << 7 << "cl" << "\rSaving to cl" << none;
         QTest::newRow("line feed arrives later")
             << Reads{"x\rSaving to cl", "ip.flv\n(3.0%)\r"} << 3 << "clip." << "\r" << none;
+        // The fetcher prints the stream's metadata, a title among it, again after a resume.
+        QTest::newRow("marker inside a later line is no save line")
+            << Reads{"Saving to clip.flv\n(1.0%)\r", "  title                 Saving to Survive\n(2.0%)\r"} << 2
+            << "clip." << "\r" << none;
         QTest::newRow("error in last lines") << Reads{"(20.0%)\rERROR: failed\nbye\n"} << 20 << "old."
                                              << "\rERROR: failed\nbye\n" << "ERROR: failed\nbye\n";
         QTest::newRow("error followed by progress") << Reads{"ERROR: transient\n(5.0%)\r(6.0%)"} << 5 << "old."
@@ -192,7 +198,7 @@ private slots:
         const QByteArray fetcher = fixture("fetcher-demo-portal.txt");
         QTest::newRow("fetcher") << 1 << fetcher;
         QTest::newRow("fetcher, names and errors")
-            << 1 << "ERROR: x\nsaving to a.flv\n(1.0%)\r(2.0%)\rSAVING TO b.flv\r\n" + fetcher + "Saving to c";
+            << 1 << "ERROR: x\nsaving to a.flv\n(1.0%)\r(2.0%)\r  title Saving to x\nSAVING TO b.flv\r\n" + fetcher + "Saving to c";
         const QByteArray realtime = fixture("ffmpeg-stream-copy-realtime.txt");
         QTest::newRow("converter") << 2 << fixture("ffmpeg-stream-copy.txt");
         QTest::newRow("converter, realtime") << 2 << realtime;
