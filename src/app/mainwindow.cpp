@@ -78,9 +78,13 @@ void MainWindow::fileSelected(QString file)
 void MainWindow::StartProcessing()
 {
     startJobs(false);
+    if (!batch.active())
+        return;
     // A list whose videos are all in the folder already has ended without a job.
-    if (batch.active() && batch.finished())
+    if (batch.finished())
         endBatch();
+    else
+        updateProgress(); // the bar leaves the last batch's end before any job reports
 }
 
 void MainWindow::startSearch()
