@@ -25,6 +25,7 @@ MainWindow::MainWindow(QWidget *parent)
     ui->setupUi(this);
     // The form names the build's portal; the program may have been given another.
     ui->label->setText(ui->label->text().replace(QStringLiteral(LUMORA_PORTAL_URL), external::portalUrl()));
+    statusPurpose = ui->statusbar->accessibleDescription();
     ui->progressBar->setRange(0, 100);
     ui->progressBar->setValue(0);
     setStatus(QStringLiteral("Valmiina lataamaan!"));
@@ -206,11 +207,12 @@ void MainWindow::setStatus(const QString &text)
     ui->statusbar->setCursorPosition(0);
 }
 
-// The tool tip is for the mouse, the description for a screen reader.
+// The tool tip is for the mouse, the description for a screen reader, which
+// without reasons to read hears what the line is for, as the form says.
 void MainWindow::showReasons(const QString &text)
 {
     ui->statusbar->setToolTip(text);
-    ui->statusbar->setAccessibleDescription(text);
+    ui->statusbar->setAccessibleDescription(text.isEmpty() ? statusPurpose : text);
 }
 
 void MainWindow::showWarning(const QString &warning)
