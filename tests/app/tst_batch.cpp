@@ -448,14 +448,15 @@ private slots:
         Batch batch;
         batch.paste(pasted);
         // A long list shows its front at once, so that typing beside it is quick;
-        // the tool tip counts the rest.
+        // the tool tip counts the rest, and a screen reader hears it too.
         static const QRegularExpression number(u"\\d+"_s);
-        // -1 when the field shows more than a front.
+        // -1 when the field shows more than a front, or its description lacks the count.
         const auto count = [&] {
             const QString front = batch.field();
-            if (front.size() > BatchQueue::ShownLength)
+            const QString tip = batch.line("url")->toolTip();
+            if (front.size() > BatchQueue::ShownLength || !batch.line("url")->accessibleDescription().endsWith(tip))
                 return -1;
-            return int(front.count(u';')) + 1 + number.match(batch.line("url")->toolTip()).captured().toInt();
+            return int(front.count(u';')) + 1 + number.match(tip).captured().toInt();
         };
         const QString front = batch.field();
         QVERIFY(shown.startsWith(front) && (shown.size() == front.size() || shown.at(front.size()) == u';'));
