@@ -222,6 +222,9 @@ private slots:
             << "a;b" << "take=2|take=2|ok=2|edit:c;b=2|fail=2" << true << "b;c" << "b;c";
         QTest::newRow("last one lengthened after its take")
             << "a;b" << "take=2|take=2|fail=2|edit:b2=2|ok=2" << true << "a;b2" << "a;b2";
+        // A list pasted one a line after the last take comes trimmed, the last one's blanks too.
+        QTest::newRow("last one's blanks gone in a paste after its take")
+            << "a;b " << "take=2|ok=2|take=2|edit:b;c=2|fail=2" << true << "b;c" << "b;c";
         QTest::newRow("empty and blank pieces are no addresses")
             << "a;; ;b;" << "take=2|take=2|ok=2|fail=2" << true << "b" << "b";
     }
