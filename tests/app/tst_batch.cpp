@@ -735,6 +735,9 @@ printf 'not an mp4' > "${@: -1}"
         QCOMPARE(lines.size(), 1 + 2 * FailureReasons::KeptMessages);
         QVERIFY(lines.first().contains("1000"_L1));
         QVERIFY(lines.last().endsWith("/out/999.flv"_L1));
+        // A flood of the fetcher's text loses its middle, never the file kept.
+        reasons.add(u"ERROR: flood "_s + QString(5000, u'x') + u", ladattu tiedosto säilytetty: /out/flood.flv"_s, {});
+        QVERIFY(reasons.list().endsWith(u"x…, ladattu tiedosto säilytetty: /out/flood.flv"_s));
     }
 
     void noFreeSlot()
