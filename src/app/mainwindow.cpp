@@ -301,13 +301,15 @@ QString MainWindow::endText() const
                                    .arg(warned == 1 ? QStringLiteral("varoitus") : QStringLiteral("varoitusta"));
     if (batch.failed() == 0)
         return QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!") + memory.endNote() + warnings;
-    QString text = QStringLiteral("Valmis: %1/%2 tallennettu, %3 epäonnistui")
+    // Those in the folder already count among the saved, so they are said there.
+    QString text = QStringLiteral("Valmis: %1/%2 tallennettu%3, %4 epäonnistui")
                        .arg(batch.done() - batch.failed())
                        .arg(batch.total())
+                       .arg(memory.endNote())
                        .arg(batch.failed());
     if (batch.retried() > 0)
         text += QStringLiteral(" – %1 palautettu kenttään").arg(batch.retried());
-    return text + memory.endNote() + warnings + QStringLiteral(". ") + reasons.summary();
+    return text + warnings + QStringLiteral(". ") + reasons.summary();
 }
 
 std::optional<BatchJournal::Contents> MainWindow::unsaved() const

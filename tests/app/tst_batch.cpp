@@ -1002,6 +1002,9 @@ printf 'not an mp4' > "${@: -1}"
         QCOMPARE(batch.run(longList.join(u';'), 5), allSaved + u" (150 oli jo kansiossa)"_s);
         QCOMPARE(batch.field(), u"now-ok-0-n2"_s);
         QCOMPARE(batch.savedFiles().size(), 160);
+        // Those in the folder already are among the saved, not among the returned.
+        QCOMPARE(batch.run(u"now-ok-0-n2;now-fail-0-x"_s, 1), u"Valmis: 1/2 tallennettu (1 oli jo kansiossa), "
+                                                             "1 epäonnistui – 1 palautettu kenttään. Syy: fake failure x"_s);
         QVERIFY(batch.runs("l0") == 1 && batch.runs("l149") == 1 && batch.runs("n1") == 1 && batch.runs("n2") == 1);
     }
 
