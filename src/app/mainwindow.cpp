@@ -135,6 +135,7 @@ bool MainWindow::startNext()
         qsizetype dropped = taken.dropped;
         // Videos in the folder already are passed over without showing each
         // take: a long list given again would stop the window for seconds.
+        const int doneBefore = batch.done();
         bool passed = false;
         while ((passed = memory.alreadySaved(ui->outputfile->text(), taken.address))) {
             batch.jobEnded(taken.ticket, false);
@@ -144,10 +145,11 @@ bool MainWindow::startNext()
             dropped += taken.dropped;
         }
         queueField->showTaken(place, taken.field, dropped);
-        if (passed) {
+        // They count at once, as on the bar; a failure's message stays in view.
+        if (batch.done() > doneBefore && countText != CountText::None)
             showCount(CountText::Done);
+        if (passed)
             continue;
-        }
         // An empty piece is passed over.
         if (!taken.address.isEmpty()) {
             startJob(int(freeSlot - std::begin(slotBusy)), taken);

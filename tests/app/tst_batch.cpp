@@ -1002,9 +1002,22 @@ printf 'not an mp4' > "${@: -1}"
         QCOMPARE(batch.run(longList.join(u';'), 5), allSaved + u" (150 oli jo kansiossa)"_s);
         QCOMPARE(batch.field(), u"now-ok-0-n2"_s);
         QCOMPARE(batch.savedFiles().size(), 160);
-        // Those in the folder already are among the saved, not among the returned.
-        QCOMPARE(batch.run(u"now-ok-0-n2;now-fail-0-x"_s, 1), u"Valmis: 1/2 tallennettu (1 oli jo kansiossa), "
-                                                             "1 epäonnistui – 1 palautettu kenttään. Syy: fake failure x"_s);
+        // Those passed over while the batch goes on count at once, in the text as on the bar.
+        batch.start(u"wait-ok-0-y;now-ok-0-n2;now-ok-0-l0;wait-ok-0-z"_s, 1);
+        batch.release({"y"});
+        QTRY_VERIFY_WITH_TIMEOUT(batch.started(u"z"_s), Patience);
+        QCOMPARE(batch.status(), u"Valmiina 3/4"_s);
+        QCOMPARE(batch.bar(), 75);
+        batch.release({"z"});
+        QCOMPARE(batch.ended(), allSaved + u" (2 oli jo kansiossa)"_s);
+        // A failure's message stays in view while those after it are passed over; at
+        // the end these are among the saved, not among the returned.
+        batch.start(u"now-fail-0-x;now-ok-0-n2;wait-ok-0-w"_s, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(batch.started(u"w"_s), Patience);
+        QVERIFY2(batch.status().startsWith(u"ERROR: fake failure x"_s), qPrintable(batch.status()));
+        batch.release({"w"});
+        QCOMPARE(batch.ended(), u"Valmis: 2/3 tallennettu (1 oli jo kansiossa), "
+                                "1 epäonnistui – 1 palautettu kenttään. Syy: fake failure x"_s);
         QVERIFY(batch.runs("l0") == 1 && batch.runs("l149") == 1 && batch.runs("n1") == 1 && batch.runs("n2") == 1);
     }
 
