@@ -2,6 +2,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace {
 
 bool blank(QStringView piece)
@@ -117,14 +119,7 @@ QString BatchQueue::withFailed(const QString &field) const
 {
     if (failedAddresses.isEmpty())
         return field;
-    // The field still holds the last address, which its take left there,
-    // unless the user changed it; all else in it is the user's. Compared by
-    // whole pieces, so that an address typed in front of it or the last one
-    // lengthened neither comes back twice nor loses its start.
-    QStringList pieces = field.split(u';');
-    if (!more)
-        pieces.removeOne(lastLeft);
-    QString added = pieces.join(u';').trimmed();
+    QString added = userPieces(field).join(u';').trimmed();
     if (added.startsWith(u';'))
         added = added.mid(1).trimmed();
     QStringList kept = failedAddresses.values();
@@ -146,14 +141,29 @@ QStringList BatchQueue::unsaved(const QString &field) const
         return list;
     // Once the last address is taken, the field holds it, at work, and what
     // the user added since for the next press: kept too, as retryField() does.
-    QStringList pieces = field.split(u';');
-    if (!more)
-        pieces.removeOne(lastLeft);
-    for (const QString &piece : pieces + behind) {
+    for (const QString &piece : userPieces(field) + behind) {
         if (const QString address = piece.trimmed(); !address.isEmpty())
             list << address;
     }
     return list;
+}
+
+// The field still holds the last address, which its take left there, unless
+// the user changed it; all else in it is the user's. Compared by whole pieces,
+// so that an address typed in front of it or the last one lengthened neither
+// comes back twice nor loses its start; blanks around it, which a paste put on
+// one line trims, do not make it another.
+QStringList BatchQueue::userPieces(const QString &field) const
+{
+    QStringList pieces = field.split(u';');
+    if (more)
+        return pieces;
+    const QString last = lastLeft.trimmed();
+    const auto found = std::find_if(pieces.cbegin(), pieces.cend(),
+                                    [&last](const QString &piece) { return piece.trimmed() == last; });
+    if (found != pieces.cend())
+        pieces.erase(found);
+    return pieces;
 }
 
 QString addressesOnOneLine(const QString &text)

@@ -78,6 +78,8 @@ public:
 
 private:
     QString withFailed(const QString &field) const;
+    // The pieces of the field that the user put there, not the batch.
+    QStringList userPieces(const QString &field) const;
 
     bool running = false;
     bool more = false; // the queue's last address has not been taken yet

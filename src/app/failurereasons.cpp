@@ -12,6 +12,16 @@ QString shortened(const QString &text, qsizetype length)
     return text.size() <= length ? text : text.left(length - 1) + u'…';
 }
 
+// A long message is cut before the note on the file it kept, which names that
+// file whole: the fetcher's text may run to kilobytes, the note comes last.
+QString listed(const QString &message)
+{
+    const qsizetype kept = message.lastIndexOf(finishing::keptFile(QString()));
+    if (kept < 0)
+        return shortened(message, MessageLength);
+    return shortened(message.left(kept), MessageLength) + message.mid(kept);
+}
+
 } // namespace
 
 QString FailureReasons::reasonOf(const QString &message, const QString &address)
@@ -30,7 +40,7 @@ QString FailureReasons::reasonOf(const QString &message, const QString &address)
 void FailureReasons::add(const QString &message, const QString &address)
 {
     ++total;
-    messages.push_back(shortened(message, MessageLength));
+    messages.push_back(listed(message));
     if (messages.size() > KeptMessages)
         messages.pop_front();
     const QString reason = reasonOf(message, address);

@@ -25,6 +25,7 @@ MainWindow::MainWindow(QWidget *parent)
     ui->setupUi(this);
     // The form names the build's portal; the program may have been given another.
     ui->label->setText(ui->label->text().replace(QStringLiteral(LUMORA_PORTAL_URL), external::portalUrl()));
+    statusPurpose = ui->statusbar->accessibleDescription();
     ui->progressBar->setRange(0, 100);
     ui->progressBar->setValue(0);
     setStatus(QStringLiteral("Valmiina lataamaan!"));
@@ -78,9 +79,13 @@ void MainWindow::fileSelected(QString file)
 void MainWindow::StartProcessing()
 {
     startJobs(false);
+    if (!batch.active())
+        return;
     // A list whose videos are all in the folder already has ended without a job.
-    if (batch.active() && batch.finished())
+    if (batch.finished())
         endBatch();
+    else
+        updateProgress(); // the bar leaves the last batch's end before any job reports
 }
 
 void MainWindow::startSearch()
@@ -130,6 +135,7 @@ bool MainWindow::startNext()
         qsizetype dropped = taken.dropped;
         // Videos in the folder already are passed over without showing each
         // take: a long list given again would stop the window for seconds.
+        const int doneBefore = batch.done();
         bool passed = false;
         while ((passed = memory.alreadySaved(ui->outputfile->text(), taken.address))) {
             batch.jobEnded(taken.ticket, false);
@@ -139,10 +145,11 @@ bool MainWindow::startNext()
             dropped += taken.dropped;
         }
         queueField->showTaken(place, taken.field, dropped);
-        if (passed) {
+        // They count at once, as on the bar; a failure's message stays in view.
+        if (batch.done() > doneBefore && countText != CountText::None)
             showCount(CountText::Done);
+        if (passed)
             continue;
-        }
         // An empty piece is passed over.
         if (!taken.address.isEmpty()) {
             startJob(int(freeSlot - std::begin(slotBusy)), taken);
@@ -202,11 +209,12 @@ void MainWindow::setStatus(const QString &text)
     ui->statusbar->setCursorPosition(0);
 }
 
-// The tool tip is for the mouse, the description for a screen reader.
+// The tool tip is for the mouse, the description for a screen reader, which
+// without reasons to read hears what the line is for, as the form says.
 void MainWindow::showReasons(const QString &text)
 {
     ui->statusbar->setToolTip(text);
-    ui->statusbar->setAccessibleDescription(text);
+    ui->statusbar->setAccessibleDescription(text.isEmpty() ? statusPurpose : text);
 }
 
 void MainWindow::showWarning(const QString &warning)
@@ -295,13 +303,15 @@ QString MainWindow::endText() const
                                    .arg(warned == 1 ? QStringLiteral("varoitus") : QStringLiteral("varoitusta"));
     if (batch.failed() == 0)
         return QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!") + memory.endNote() + warnings;
-    QString text = QStringLiteral("Valmis: %1/%2 tallennettu, %3 epäonnistui")
+    // Those in the folder already count among the saved, so they are said there.
+    QString text = QStringLiteral("Valmis: %1/%2 tallennettu%3, %4 epäonnistui")
                        .arg(batch.done() - batch.failed())
                        .arg(batch.total())
+                       .arg(memory.endNote())
                        .arg(batch.failed());
     if (batch.retried() > 0)
         text += QStringLiteral(" – %1 palautettu kenttään").arg(batch.retried());
-    return text + memory.endNote() + warnings + QStringLiteral(". ") + reasons.summary();
+    return text + warnings + QStringLiteral(". ") + reasons.summary();
 }
 
 std::optional<BatchJournal::Contents> MainWindow::unsaved() const

@@ -71,6 +71,7 @@ private:
     QFileDialog *folderDialog = nullptr;
     FailureReasons reasons;
     QStringList batchWarnings; // videos saved with a warning, for the tool tip
+    QString statusPurpose; // the status line's own accessible description
     QString batchThreads;
     CountText countText = CountText::None;
     std::unique_ptr<QueueField> queueField;

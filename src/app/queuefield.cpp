@@ -7,6 +7,7 @@
 QueueField::QueueField(QLineEdit *field, BatchQueue &batch)
     : field(field)
     , batch(batch)
+    , purpose(field->accessibleDescription())
 {
     // A pasted list or a search's hand-back is never cut short: the default
     // limit holds about 800 portal addresses.
@@ -52,7 +53,11 @@ void QueueField::showFront(const QString &front)
     if (field->text() != front)
         field->setText(front);
     writing = false;
-    field->setToolTip(behindTip(batch.behindField()));
+    // A screen reader is told what the tool tip shows: the form's description
+    // hides the tool tip from it.
+    const QString tip = behindTip(batch.behindField());
+    field->setToolTip(tip);
+    field->setAccessibleDescription(tip.isEmpty() ? purpose : purpose + QStringLiteral(" – ") + tip);
 }
 
 // The user may be typing in the field while a take rewrites it: what they

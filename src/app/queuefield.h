@@ -48,5 +48,6 @@ public:
 private:
     QLineEdit *field;
     BatchQueue &batch;
+    const QString purpose; // the field's own accessible description
     bool writing = false;
 };

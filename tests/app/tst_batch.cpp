@@ -222,6 +222,9 @@ private slots:
             << "a;b" << "take=2|take=2|ok=2|edit:c;b=2|fail=2" << true << "b;c" << "b;c";
         QTest::newRow("last one lengthened after its take")
             << "a;b" << "take=2|take=2|fail=2|edit:b2=2|ok=2" << true << "a;b2" << "a;b2";
+        // A list pasted one a line after the last take comes trimmed, the last one's blanks too.
+        QTest::newRow("last one's blanks gone in a paste after its take")
+            << "a;b " << "take=2|ok=2|take=2|edit:b;c=2|fail=2" << true << "b;c" << "b;c";
         QTest::newRow("empty and blank pieces are no addresses")
             << "a;; ;b;" << "take=2|take=2|ok=2|fail=2" << true << "b" << "b";
     }
@@ -448,14 +451,15 @@ private slots:
         Batch batch;
         batch.paste(pasted);
         // A long list shows its front at once, so that typing beside it is quick;
-        // the tool tip counts the rest.
+        // the tool tip counts the rest, and a screen reader hears it too.
         static const QRegularExpression number(u"\\d+"_s);
-        // -1 when the field shows more than a front.
+        // -1 when the field shows more than a front, or its description lacks the count.
         const auto count = [&] {
             const QString front = batch.field();
-            if (front.size() > BatchQueue::ShownLength)
+            const QString tip = batch.line("url")->toolTip();
+            if (front.size() > BatchQueue::ShownLength || !batch.line("url")->accessibleDescription().endsWith(tip))
                 return -1;
-            return int(front.count(u';')) + 1 + number.match(batch.line("url")->toolTip()).captured().toInt();
+            return int(front.count(u';')) + 1 + number.match(tip).captured().toInt();
         };
         const QString front = batch.field();
         QVERIFY(shown.startsWith(front) && (shown.size() == front.size() || shown.at(front.size()) == u';'));
@@ -488,6 +492,8 @@ private slots:
 
         batch.button()->click();
         QCOMPARE(batch.status(), u"Ladataan tiedostoja..5/3"_s);
+        // The bar leaves the last batch's end at once, not at a job's first report.
+        QCOMPARE(batch.bar(), 0);
         QCOMPARE(batch.ended(), allSaved);
         QCOMPARE(batch.field(), u"now-ok-0-f"_s);
         QCOMPARE(batch.savedFiles(), QStringList({"a.mp4", "b.mp4", "c.mp4", "d.mp4", "e.mp4", "f.mp4"}));
@@ -549,7 +555,9 @@ private slots:
         QTEST(batch.field(), "field");
         // The error messages outlive the texts that replaced them, for the mouse and
         // for a screen reader; a failed fetcher's message names the partial file it left.
-        QCOMPARE(batch.line("statusbar")->accessibleDescription(), batch.tip());
+        // Without one, a screen reader still hears what the line is for.
+        QCOMPARE(batch.line("statusbar")->accessibleDescription(),
+                 failed.isEmpty() ? u"Latausten ja haun tilaviestit sekä virheilmoitukset"_s : batch.tip());
         QStringList kept = batch.tip().split(u'\n', Qt::SkipEmptyParts);
         kept.sort();
         QCOMPARE(kept.size(), failed.size());
@@ -727,6 +735,9 @@ printf 'not an mp4' > "${@: -1}"
         QCOMPARE(lines.size(), 1 + 2 * FailureReasons::KeptMessages);
         QVERIFY(lines.first().contains("1000"_L1));
         QVERIFY(lines.last().endsWith("/out/999.flv"_L1));
+        // A flood of the fetcher's text loses its middle, never the file kept.
+        reasons.add(u"ERROR: flood "_s + QString(5000, u'x') + u", ladattu tiedosto säilytetty: /out/flood.flv"_s, {});
+        QVERIFY(reasons.list().endsWith(u"x…, ladattu tiedosto säilytetty: /out/flood.flv"_s));
     }
 
     void noFreeSlot()
@@ -991,6 +1002,22 @@ printf 'not an mp4' > "${@: -1}"
         QCOMPARE(batch.run(longList.join(u';'), 5), allSaved + u" (150 oli jo kansiossa)"_s);
         QCOMPARE(batch.field(), u"now-ok-0-n2"_s);
         QCOMPARE(batch.savedFiles().size(), 160);
+        // Those passed over while the batch goes on count at once, in the text as on the bar.
+        batch.start(u"wait-ok-0-y;now-ok-0-n2;now-ok-0-l0;wait-ok-0-z"_s, 1);
+        batch.release({"y"});
+        QTRY_VERIFY_WITH_TIMEOUT(batch.started(u"z"_s), Patience);
+        QCOMPARE(batch.status(), u"Valmiina 3/4"_s);
+        QCOMPARE(batch.bar(), 75);
+        batch.release({"z"});
+        QCOMPARE(batch.ended(), allSaved + u" (2 oli jo kansiossa)"_s);
+        // A failure's message stays in view while those after it are passed over; at
+        // the end these are among the saved, not among the returned.
+        batch.start(u"now-fail-0-x;now-ok-0-n2;wait-ok-0-w"_s, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(batch.started(u"w"_s), Patience);
+        QVERIFY2(batch.status().startsWith(u"ERROR: fake failure x"_s), qPrintable(batch.status()));
+        batch.release({"w"});
+        QCOMPARE(batch.ended(), u"Valmis: 2/3 tallennettu (1 oli jo kansiossa), "
+                                "1 epäonnistui – 1 palautettu kenttään. Syy: fake failure x"_s);
         QVERIFY(batch.runs("l0") == 1 && batch.runs("l149") == 1 && batch.runs("n1") == 1 && batch.runs("n2") == 1);
     }
 
