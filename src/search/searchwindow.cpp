@@ -159,6 +159,8 @@ void searchWindow::accept()
     const QList<QListWidgetItem *> selected = ui->list->selectedItems();
     for (const QListWidgetItem *item : selected)
         addresses.append(videoAddress(item->text()));
+    // A page may list one video twice; choosing both rows must not fetch it twice.
+    addresses.removeDuplicates();
     urlField->setText(appendAddresses(urlField->text(), addresses));
     close();
 }
