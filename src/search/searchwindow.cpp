@@ -50,6 +50,10 @@ namespace {
 
 constexpr int pollInterval = 500;
 
+// Linux passes no program argument longer than 128 KiB, its closing NUL
+// included; a longer search address would read as wget missing.
+constexpr qsizetype longestAddress = 128 * 1024 - 1;
+
 // Why wget ended without a page, by its documented exit codes.
 QString exitReason(int exitCode)
 {
@@ -71,16 +75,28 @@ QListWidgetItem *statusRow(const QString &text)
     return row;
 }
 
+QListWidgetItem *failureRow(const QString &reason)
+{
+    return statusRow(QStringLiteral("Haku epäonnistui: ") + reason);
+}
+
 } // namespace
 
 void searchWindow::runSearch()
 {
+    const QStringList arguments = external::webFetcherArguments(searchWord);
+    // The address is percent-encoded ASCII: its characters are its bytes.
+    if (arguments.constLast().size() > longestAddress) {
+        listFilled = true;
+        ui->list->addItem(failureRow(QStringLiteral("hakusana on liian pitkä")));
+        return;
+    }
     ui->list->insertItem(ui->list->count(), statusRow(QStringLiteral("Haku käynnissä..")));
     // Started first: a start that fails at once fills the list and stops it.
     timer->start(pollInterval);
     // A killed program takes its wget along rather than leave it to its retries.
     external::runAsChild(process);
-    process.start(external::webFetcherProgram(), external::webFetcherArguments(searchWord));
+    process.start(external::webFetcherProgram(), arguments);
 }
 
 void searchWindow::pollProcess()
@@ -129,7 +145,7 @@ void searchWindow::showResults()
         ui->list->addItems(parseResultsPage(resultsPageText(page)));
         return;
     }
-    ui->list->addItem(statusRow(QStringLiteral("Haku epäonnistui: ") + reason));
+    ui->list->addItem(failureRow(reason));
 }
 
 // Empty when wget ended normally with exit code 0, whatever page it wrote.

@@ -17,10 +17,11 @@ QByteArray searchTarget(const QByteArray &encodedWord);
 QByteArray resultsPage(const QByteArrayList &ids);
 // The rows a search dialog lists for those hits, written out by hand.
 QStringList resultRows(const QByteArrayList &ids);
-// Fails the test unless a search for `word` asks the portal for `target` alone and
-// lists the hit found there; a word taken for wget's option --output-document
-// would write /tmp/lumora-hijacked.
-void verifySearchAsks(const QString &word, const QByteArray &target);
+// Fails the test unless a search for `word` asks the portal for `target` alone (for
+// nothing when it is empty) and lists `rows`, by default the hit found there; a word
+// taken for wget's option --output-document would write /tmp/lumora-hijacked.
+void verifySearchAsks(const QString &word, const QByteArray &target,
+                      const QStringList &rows = resultRows({"5"}));
 
 // One search dialog for `word` against a loopback server as the portal, handing
 // back into the address field of a main window of its own. The server listens
