@@ -6,8 +6,6 @@
 #include <QByteArrayView>
 #include <QStringView>
 
-#include <algorithm>
-
 namespace {
 
 constexpr qsizetype markerLength = 13;
@@ -88,15 +86,28 @@ qsizetype fourthMarker(PageRest &rest)
     return rest.find(Mark::VideoLink, third + markerLength);
 }
 
-// A video id is letters, digits, "-" and "_". The first other character ends
-// it: a link's closing quote and further attributes, and anything a page may
-// put there to add a second address to the field (";", a blank, a line break).
+// A video id is letters, digits, "-", "_" and percent-escapes ("%" and two hex
+// digits), which a link may use for an id's letters and which keep the address
+// one piece. The first other character ends it: a link's closing quote and
+// further attributes, and anything a page may put there to add a second
+// address to the field (";", a blank, a line break).
 QStringView videoId(QStringView cut)
 {
-    const auto isIdCharacter = [](QChar c) {
-        return c.isLetter() || c.isDigit() || c == u'-' || c == u'_';
+    const auto isHex = [](QChar c) {
+        const char16_t lower = c.unicode() | 0x20;
+        return (c >= u'0' && c <= u'9') || (lower >= u'a' && lower <= u'f');
     };
-    return cut.first(std::find_if_not(cut.begin(), cut.end(), isIdCharacter) - cut.begin());
+    qsizetype end = 0;
+    while (end < cut.size()) {
+        const QChar c = cut[end];
+        if (c.isLetter() || c.isDigit() || c == u'-' || c == u'_')
+            ++end;
+        else if (c == u'%' && end + 2 < cut.size() && isHex(cut[end + 1]) && isHex(cut[end + 2]))
+            end += 3;
+        else
+            break;
+    }
+    return cut.first(end);
 }
 
 // Reads the hit whose title link starts at `link`; returns its row and where

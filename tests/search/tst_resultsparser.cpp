@@ -110,6 +110,9 @@ private slots:
         QTest::newRow("query and path in an id")
             << portalHit("15?x=/../1", "D", "d") + portalHit("a-b_C9/../../x", "E", "e")
             << QStringList{"<15> D: d", "<a-b_C9> E: e"};
+        // A link may percent-encode its id's letters; the address keeps it as the page wrote it.
+        QTest::newRow("percent-encoded id") << portalHit("s%C3%A4%C3%A4-8", "S", "s") + portalHit("9%3B%2", "N", "n")
+                                            << QStringList{"<s%C3%A4%C3%A4-8> S: s", "<9%3B> N: n"};
         QTest::newRow("UTF-8 and Latin-1 mixed") << portalHit("7", "S\xc3\xa4\xc3\xa4", "\xd6inen pakkanen")
                                                  << QStringList{u"<7> SÃ¤Ã¤: Öinen pakkanen"_qs};
     }
