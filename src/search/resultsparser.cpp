@@ -139,13 +139,31 @@ QString readHit(PageRest &rest, qsizetype link, qsizetype *descriptionEnd)
     return row;
 }
 
+// Bytes 0x80 to 0x9F as Windows-1252 reads them, as browsers read a page
+// labelled ISO 8859-1; its five unused bytes stay as they are.
+constexpr char16_t windows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// A page not in UTF-8 shows its dashes, quotes and euro signs, not control characters.
+QString fromWindows1252(QByteArrayView bytes)
+{
+    QString text = QString::fromLatin1(bytes);
+    for (QChar &c : text) {
+        if (c.unicode() >= 0x80 && c.unicode() < 0xA0)
+            c = QChar(windows1252High[c.unicode() - 0x80]);
+    }
+    return text;
+}
+
 } // namespace
 
 QString resultsPageText(const QByteArray &output)
 {
     const qsizetype nul = output.indexOf('\0');
     const QByteArrayView page = QByteArrayView(output).first(nul < 0 ? output.size() : nul);
-    return page.isValidUtf8() ? QString::fromUtf8(page) : QString::fromLatin1(page);
+    return page.isValidUtf8() ? QString::fromUtf8(page) : fromWindows1252(page);
 }
 
 QStringList parseResultsPage(const QString &page)

@@ -5,7 +5,7 @@
 #include <QStringList>
 
 // What the web fetcher wrote, up to its first NUL byte, as text: UTF-8 when
-// those bytes are valid UTF-8, else one character per byte (ISO 8859-1).
+// those bytes are valid UTF-8, else one character per byte (Windows-1252).
 QString resultsPageText(const QByteArray &output);
 
 // The results page of a search: each hit is four links to "/video/<id>", the

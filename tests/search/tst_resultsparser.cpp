@@ -71,6 +71,8 @@ private slots:
         QTest::newRow("UTF-8 beyond Latin-1")
             << hit("9", "Hinta 5 \xe2\x82\xac", "\xe2\x80\x9cLainaus\xe2\x80\x9d \xf0\x9f\x8e\xac")
             << QStringList{u"<9> Hinta 5 €: “Lainaus” 🎬"_qs};
+        QTest::newRow("Windows-1252 page") << hit("3", "Jakso 5 \x96 Ty\xf6maa", "\x93Lainaus\x94 \x80 \x81")
+                                           << QStringList{u"<3> Jakso 5 – Työmaa: “Lainaus” € \u0081"_qs};
         QTest::newRow("not UTF-8, read byte by byte") << hit("7", "S\xc3\xa4\xe4", "\xc3")
                                                       << QStringList{u"<7> SÃ¤ä: Ã"_qs};
         QTest::newRow("hits, then other video links")
