@@ -156,8 +156,10 @@ void SavedVideos::remember(const QString &address, const QString &target, const 
     StateFolder::unlock(lockFd);
 }
 
-// Each address once, only videos still there, and the oldest go first when
-// it is still too long; read again first, for other copies' lines.
+// Each address once, the newest lines kept; read again first, for other
+// copies' lines. A line is kept whether or not its file stands: each is
+// written before its video is renamed into the folder, and jobs of this or
+// another copy may be between the two.
 void SavedVideos::compact()
 {
     QByteArray bytes;
@@ -169,7 +171,7 @@ void SavedVideos::compact()
     const QList<QByteArray> lines = bytes.split('\n');
     for (auto line = lines.crbegin(); line != lines.crend() && size < SizeLimit / 4; ++line) {
         const std::optional<Entry> entry = parseLine(*line);
-        if (!entry || seen.contains(entry->address) || !fileState(absolute + u'/' + entry->name))
+        if (!entry || seen.contains(entry->address))
             continue;
         seen.insert(entry->address, true);
         kept.prepend(*line);

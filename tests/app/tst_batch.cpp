@@ -1019,6 +1019,13 @@ printf 'not an mp4' > "${@: -1}"
         QCOMPARE(batch.ended(), u"Valmis: 2/3 tallennettu (1 oli jo kansiossa), "
                                 "1 epäonnistui – 1 palautettu kenttään. Syy: fake failure x"_s);
         QVERIFY(batch.runs("l0") == 1 && batch.runs("l149") == 1 && batch.runs("n1") == 1 && batch.runs("n2") == 1);
+
+        // A record grown long enough to be cut down as a video is recorded keeps that video.
+        const QStringList records = QDir(journalFolder()).entryList({u"saved-*.list"_s});
+        QCOMPARE(records.size(), 1);
+        QVERIFY(writeFile(journalFolder() + u'/' + records[0], QByteArray(SavedVideos::SizeLimit / 2, 'x') + '\n'));
+        QCOMPARE(batch.run(u"now-ok-0-k"_s, 1), allSaved);
+        QCOMPARE(batch.run(u"now-ok-0-k"_s, 1), allSaved + u" (1 oli jo kansiossa)"_s);
     }
 
     // A state folder on a full disk stops no video; the journal's failed writes
