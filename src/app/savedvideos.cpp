@@ -98,9 +98,14 @@ QHash<QString, SavedVideos::Entry> SavedVideos::parse(QByteArrayView bytes)
     return found;
 }
 
+QString SavedVideos::wholePath(const QString &folder)
+{
+    return QDir::cleanPath(QFileInfo(folder.isEmpty() ? QStringLiteral(".") : folder).absoluteFilePath());
+}
+
 SavedVideos::SavedVideos(const QString &folder)
     : given(folder)
-    , absolute(QDir::cleanPath(QFileInfo(folder.isEmpty() ? QStringLiteral(".") : folder).absoluteFilePath()))
+    , absolute(wholePath(folder))
 {
     recordName = QStringLiteral("saved-%1.list")
                      .arg(QString::fromLatin1(

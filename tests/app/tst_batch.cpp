@@ -124,7 +124,8 @@ void continueBatch(Batch &batch, const QStringList &list, const QString &out)
     // A batch that ended by itself left nothing.
     if (expected.isEmpty())
         return;
-    QCOMPARE(batch.line("outputfile")->text(), out);
+    // Named whole: a start from another working directory saves into the same folder.
+    QCOMPARE(batch.line("outputfile")->text(), QDir(out).absolutePath());
     QVERIFY2(batch.status().startsWith(restored + QString::number(expected.size())), qPrintable(batch.status()));
     QCOMPARE(batch.line("statusbar")->cursorPosition(), 0);
     batch.button()->click();
