@@ -105,8 +105,11 @@ QString SavedVideos::wholePath(const QString &folder)
 
 SavedVideos::SavedVideos(const QString &folder)
     : given(folder)
-    , absolute(wholePath(folder))
+    , absolute(QFileInfo(wholePath(folder)).canonicalFilePath())
 {
+    // One record for a folder however it is reached; a folder not made yet holds no video.
+    if (absolute.isEmpty())
+        absolute = wholePath(folder);
     recordName = QStringLiteral("saved-%1.list")
                      .arg(QString::fromLatin1(
                          QCryptographicHash::hash(absolute.toUtf8(), QCryptographicHash::Sha1).toHex().left(16)));

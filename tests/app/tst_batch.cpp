@@ -1027,6 +1027,13 @@ printf 'not an mp4' > "${@: -1}"
         QVERIFY(writeFile(journalFolder() + u'/' + records[0], QByteArray(SavedVideos::SizeLimit / 2, 'x') + '\n'));
         QCOMPARE(batch.run(u"now-ok-0-k"_s, 1), allSaved);
         QCOMPARE(batch.run(u"now-ok-0-k"_s, 1), allSaved + u" (1 oli jo kansiossa)"_s);
+        // The same folder however it is named.
+        QVERIFY(QFile::link(u"out"_s, u"out-link"_s));
+        for (const QString &same : {u"./out/"_s, u"out-link"_s, batch.work.filePath(u"out-link/"_s)}) {
+            batch.setUp(same, 1, false);
+            QCOMPARE(batch.run(u"now-ok-0-k"_s, 1), allSaved + u" (1 oli jo kansiossa)"_s);
+        }
+        QCOMPARE(batch.runs("k"), 1);
     }
 
     // A state folder on a full disk stops no video; the journal's failed writes
