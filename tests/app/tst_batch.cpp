@@ -11,6 +11,7 @@
 #include "isolatedstate.h"
 #include "leftovers.h"
 #include "longticks.h"
+#include "mountaccess.h"
 #include "mountedfilesystem.h"
 #include "smalldisk.h"
 #include "testfiles.h"
@@ -1081,6 +1082,13 @@ printf 'not an mp4' > "${@: -1}"
         QCOMPARE(batch.savedFiles(), QStringList({"a.mp4", "b.mp4", "c.mp4", "d.mp4"}));
         // The next batch says it again.
         QCOMPARE(batch.run(u"now-ok-0-e"_s, 1), allSaved + u" (1 varoitus, katso työkaluvihje)"_s);
+        // A state folder where no journal can be begun at all: each batch says so too.
+        batch.window.reset();
+        QVERIFY(mountaccess::remountTmpfs(journalFolder(), u"ro"_s));
+        batch.renew();
+        batch.setUp(u"out"_s, 1, false);
+        QCOMPARE(batch.run(u"now-ok-0-f"_s, 1), allSaved + u" (1 varoitus, katso työkaluvihje)"_s);
+        QVERIFY2(batch.tip().contains(journalFolder()), qPrintable(batch.tip()));
     }
 
     // Both readers take only what was written whole: a journal cut or changed at any byte
