@@ -1082,13 +1082,24 @@ printf 'not an mp4' > "${@: -1}"
         QCOMPARE(batch.savedFiles(), QStringList({"a.mp4", "b.mp4", "c.mp4", "d.mp4"}));
         // The next batch says it again.
         QCOMPARE(batch.run(u"now-ok-0-e"_s, 1), allSaved + u" (1 varoitus, katso työkaluvihje)"_s);
-        // A state folder where no journal can be begun at all: each batch says so too.
+        // A state folder that cannot be written: each batch says that no journal can be
+        // begun, and a list left there still comes back.
         batch.window.reset();
-        QVERIFY(mountaccess::remountTmpfs(journalFolder(), u"ro"_s));
+        for (const QString &name : QDir(journalFolder()).entryList(QDir::Files))
+            QVERIFY(QFile::remove(journalFolder() + u'/' + name));
+        const auto readOnly = [](bool only) { return mountaccess::remountTmpfs(journalFolder(), only ? u"ro"_s : u"rw"_s); };
+        QVERIFY(readOnly(true));
         batch.renew();
         batch.setUp(u"out"_s, 1, false);
         QCOMPARE(batch.run(u"now-ok-0-f"_s, 1), allSaved + u" (1 varoitus, katso työkaluvihje)"_s);
         QVERIFY2(batch.tip().contains(journalFolder()), qPrintable(batch.tip()));
+        batch.window.reset();
+        const QByteArray left = BatchJournal::format({u"out"_s, false, {"now-ok-0-x"}});
+        QVERIFY(readOnly(false) && writeFile(journalFolder() + u"/1234abcd.journal"_s, left)
+                && writeFile(journalFolder() + u"/1234abcd.lock"_s) && readOnly(true));
+        batch.renew();
+        QVERIFY2(batch.status().startsWith(restored), qPrintable(batch.status()));
+        QCOMPARE(batch.field(), u"now-ok-0-x"_s);
     }
 
     // Both readers take only what was written whole: a journal cut or changed at any byte
