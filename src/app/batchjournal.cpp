@@ -316,6 +316,9 @@ void BatchJournal::newBatch()
 {
     if (writer)
         writer->newBatch();
+    // Said at the start only, it would be gone with the batch's first text.
+    else if (!trouble.isEmpty())
+        emit told.writeFailed(QStringLiteral("VAROITUS: ") + trouble);
 }
 
 int BatchJournal::writesMade()

@@ -64,7 +64,8 @@ public:
     void writeNow();
     // These contents are written soon, replacing any change not yet written.
     void write(const Contents &contents);
-    // A new batch: its first failed write is said again.
+    // A new batch: its first failed write is said again, and that no
+    // journal can be kept is said in each.
     void newBatch();
     // A failed write is told here once, and again only after one went well.
     const JournalSignals *events() const { return &told; }

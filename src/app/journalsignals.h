@@ -10,7 +10,7 @@ class JournalSignals : public QObject
     Q_OBJECT
 
 signals:
-    // A write failed after the last one that went well; in Finnish, with the
-    // journal's full path and the system's reason.
+    // A write failed after the last one that went well, or no journal can be
+    // kept; in Finnish, with the full path of the journal or its folder.
     void writeFailed(const QString &warning);
 };

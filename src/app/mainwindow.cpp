@@ -318,7 +318,9 @@ std::optional<BatchJournal::Contents> MainWindow::unsaved() const
 {
     if (!batch.active())
         return std::nullopt;
-    return BatchJournal::Contents{ui->outputfile->text(), ui->checkBox->isChecked(), batch.unsaved(ui->url->text())};
+    // A whole path: the next start may come from another working directory.
+    return BatchJournal::Contents{SavedVideos::wholePath(ui->outputfile->text()), ui->checkBox->isChecked(),
+                                  batch.unsaved(ui->url->text())};
 }
 
 void MainWindow::updateProgress()

@@ -98,10 +98,18 @@ QHash<QString, SavedVideos::Entry> SavedVideos::parse(QByteArrayView bytes)
     return found;
 }
 
+QString SavedVideos::wholePath(const QString &folder)
+{
+    return QDir::cleanPath(QFileInfo(folder.isEmpty() ? QStringLiteral(".") : folder).absoluteFilePath());
+}
+
 SavedVideos::SavedVideos(const QString &folder)
     : given(folder)
-    , absolute(QDir::cleanPath(QFileInfo(folder.isEmpty() ? QStringLiteral(".") : folder).absoluteFilePath()))
+    , absolute(QFileInfo(wholePath(folder)).canonicalFilePath())
 {
+    // One record for a folder however it is reached; a folder not made yet holds no video.
+    if (absolute.isEmpty())
+        absolute = wholePath(folder);
     recordName = QStringLiteral("saved-%1.list")
                      .arg(QString::fromLatin1(
                          QCryptographicHash::hash(absolute.toUtf8(), QCryptographicHash::Sha1).toHex().left(16)));
@@ -156,8 +164,10 @@ void SavedVideos::remember(const QString &address, const QString &target, const 
     StateFolder::unlock(lockFd);
 }
 
-// Each address once, only videos still there, and the oldest go first when
-// it is still too long; read again first, for other copies' lines.
+// Each address once, the newest lines kept; read again first, for other
+// copies' lines. A line is kept whether or not its file stands: each is
+// written before its video is renamed into the folder, and jobs of this or
+// another copy may be between the two.
 void SavedVideos::compact()
 {
     QByteArray bytes;
@@ -169,7 +179,7 @@ void SavedVideos::compact()
     const QList<QByteArray> lines = bytes.split('\n');
     for (auto line = lines.crbegin(); line != lines.crend() && size < SizeLimit / 4; ++line) {
         const std::optional<Entry> entry = parseLine(*line);
-        if (!entry || seen.contains(entry->address) || !fileState(absolute + u'/' + entry->name))
+        if (!entry || seen.contains(entry->address))
             continue;
         seen.insert(entry->address, true);
         kept.prepend(*line);

@@ -38,7 +38,10 @@ public:
     // The newest entry of each address; lines that are not whole are skipped.
     static QHash<QString, Entry> parse(QByteArrayView bytes);
 
-    // `folder` as the output folder field holds it; empty is the working directory.
+    // The output folder field's text as a whole path; empty is the working directory.
+    static QString wholePath(const QString &folder);
+
+    // `folder` as the output folder field holds it.
     explicit SavedVideos(const QString &folder);
 
     const QString &folder() const { return given; }

@@ -190,7 +190,10 @@ int StateFolder::lock(const QString &name, bool wait) const
 {
     if (fd < 0)
         return -1;
-    const int file = openOwnFile(name, O_RDWR | O_CREAT);
+    int file = openOwnFile(name, O_RDWR | O_CREAT);
+    // A lock needs no write: a journal left in a folder that cannot be written still comes back.
+    if (file < 0 && (errno == EROFS || errno == EACCES))
+        file = openOwnFile(name, O_RDONLY);
     if (file < 0)
         return -1;
     int locked;

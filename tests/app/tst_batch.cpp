@@ -11,6 +11,7 @@
 #include "isolatedstate.h"
 #include "leftovers.h"
 #include "longticks.h"
+#include "mountaccess.h"
 #include "mountedfilesystem.h"
 #include "smalldisk.h"
 #include "testfiles.h"
@@ -124,7 +125,8 @@ void continueBatch(Batch &batch, const QStringList &list, const QString &out)
     // A batch that ended by itself left nothing.
     if (expected.isEmpty())
         return;
-    QCOMPARE(batch.line("outputfile")->text(), out);
+    // Named whole: a start from another working directory saves into the same folder.
+    QCOMPARE(batch.line("outputfile")->text(), QDir(out).absolutePath());
     QVERIFY2(batch.status().startsWith(restored + QString::number(expected.size())), qPrintable(batch.status()));
     QCOMPARE(batch.line("statusbar")->cursorPosition(), 0);
     batch.button()->click();
@@ -1019,6 +1021,20 @@ printf 'not an mp4' > "${@: -1}"
         QCOMPARE(batch.ended(), u"Valmis: 2/3 tallennettu (1 oli jo kansiossa), "
                                 "1 epäonnistui – 1 palautettu kenttään. Syy: fake failure x"_s);
         QVERIFY(batch.runs("l0") == 1 && batch.runs("l149") == 1 && batch.runs("n1") == 1 && batch.runs("n2") == 1);
+
+        // A record grown long enough to be cut down as a video is recorded keeps that video.
+        const QStringList records = QDir(journalFolder()).entryList({u"saved-*.list"_s});
+        QCOMPARE(records.size(), 1);
+        QVERIFY(writeFile(journalFolder() + u'/' + records[0], QByteArray(SavedVideos::SizeLimit / 2, 'x') + '\n'));
+        QCOMPARE(batch.run(u"now-ok-0-k"_s, 1), allSaved);
+        QCOMPARE(batch.run(u"now-ok-0-k"_s, 1), allSaved + u" (1 oli jo kansiossa)"_s);
+        // The same folder however it is named.
+        QVERIFY(QFile::link(u"out"_s, u"out-link"_s));
+        for (const QString &same : {u"./out/"_s, u"out-link"_s, batch.work.filePath(u"out-link/"_s)}) {
+            batch.setUp(same, 1, false);
+            QCOMPARE(batch.run(u"now-ok-0-k"_s, 1), allSaved + u" (1 oli jo kansiossa)"_s);
+        }
+        QCOMPARE(batch.runs("k"), 1);
     }
 
     // A state folder on a full disk stops no video; the journal's failed writes
@@ -1066,6 +1082,24 @@ printf 'not an mp4' > "${@: -1}"
         QCOMPARE(batch.savedFiles(), QStringList({"a.mp4", "b.mp4", "c.mp4", "d.mp4"}));
         // The next batch says it again.
         QCOMPARE(batch.run(u"now-ok-0-e"_s, 1), allSaved + u" (1 varoitus, katso työkaluvihje)"_s);
+        // A state folder that cannot be written: each batch says that no journal can be
+        // begun, and a list left there still comes back.
+        batch.window.reset();
+        for (const QString &name : QDir(journalFolder()).entryList(QDir::Files))
+            QVERIFY(QFile::remove(journalFolder() + u'/' + name));
+        const auto readOnly = [](bool only) { return mountaccess::remountTmpfs(journalFolder(), only ? u"ro"_s : u"rw"_s); };
+        QVERIFY(readOnly(true));
+        batch.renew();
+        batch.setUp(u"out"_s, 1, false);
+        QCOMPARE(batch.run(u"now-ok-0-f"_s, 1), allSaved + u" (1 varoitus, katso työkaluvihje)"_s);
+        QVERIFY2(batch.tip().contains(journalFolder()), qPrintable(batch.tip()));
+        batch.window.reset();
+        const QByteArray left = BatchJournal::format({u"out"_s, false, {"now-ok-0-x"}});
+        QVERIFY(readOnly(false) && writeFile(journalFolder() + u"/1234abcd.journal"_s, left)
+                && writeFile(journalFolder() + u"/1234abcd.lock"_s) && readOnly(true));
+        batch.renew();
+        QVERIFY2(batch.status().startsWith(restored), qPrintable(batch.status()));
+        QCOMPARE(batch.field(), u"now-ok-0-x"_s);
     }
 
     // Both readers take only what was written whole: a journal cut or changed at any byte
