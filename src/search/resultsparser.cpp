@@ -4,6 +4,7 @@
 #include "search/characterreferences.h"
 
 #include <QByteArrayView>
+#include <QStringDecoder>
 #include <QStringView>
 
 namespace {
@@ -139,22 +140,12 @@ QString readHit(PageRest &rest, qsizetype link, qsizetype *descriptionEnd)
     return row;
 }
 
-// Bytes 0x80 to 0x9F as Windows-1252 reads them, as browsers read a page
-// labelled ISO 8859-1; its five unused bytes stay as they are.
-constexpr char16_t windows1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-// A page not in UTF-8 shows its dashes, quotes and euro signs, not control characters.
+// A page not in UTF-8 is read as Windows-1252, as browsers read one labelled
+// ISO 8859-1: its dashes, quotes and euro signs show, not control characters.
 QString fromWindows1252(QByteArrayView bytes)
 {
-    QString text = QString::fromLatin1(bytes);
-    for (QChar &c : text) {
-        if (c.unicode() >= 0x80 && c.unicode() < 0xA0)
-            c = QChar(windows1252High[c.unicode() - 0x80]);
-    }
-    return text;
+    QStringDecoder decoder("windows-1252");
+    return decoder.isValid() ? QString(decoder(bytes)) : QString::fromLatin1(bytes);
 }
 
 } // namespace
