@@ -6,6 +6,9 @@
 #include <QFile>
 #include <QTest>
 
+#include <cstdio>
+#include <ftw.h>
+
 JobRun::JobRun()
 {
     QDir(root.path()).mkdir(QStringLiteral("work"));
@@ -18,6 +21,9 @@ JobRun::~JobRun()
 {
     job.reset();
     QDir::setCurrent(QDir::tempPath());
+    // Some runs leave names that are not UTF-8, which Qt cannot remove: byte by byte.
+    nftw(QFile::encodeName(root.path()).constData(),
+         [](const char *name, const struct stat *, int, FTW *) { return std::remove(name); }, 16, FTW_DEPTH | FTW_PHYS);
 }
 
 void JobRun::start(int fixMp4, const QString &folder, const QString &pageUrl)
