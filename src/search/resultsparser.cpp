@@ -87,9 +87,10 @@ qsizetype fourthMarker(PageRest &rest)
     return rest.find(Mark::VideoLink, third + markerLength);
 }
 
-// A video id is letters, digits, "-", "_" and percent-escapes ("%" and two hex
-// digits), which a link may use for an id's letters and which keep the address
-// one piece. The first other character ends it: a link's closing quote and
+// A video id is letters (with their combining marks, and beyond the 16-bit
+// range too), digits, "-", "_" and percent-escapes ("%" and two hex digits),
+// which a link may use for an id's letters and which keep the address one
+// piece. The first other character ends it: a link's closing quote and
 // further attributes, and anything a page may put there to add a second
 // address to the field (";", a blank, a line break).
 QStringView videoId(QStringView cut)
@@ -101,8 +102,10 @@ QStringView videoId(QStringView cut)
     qsizetype end = 0;
     while (end < cut.size()) {
         const QChar c = cut[end];
-        if (c.isLetter() || c.isDigit() || c == u'-' || c == u'_')
-            ++end;
+        const bool pair = c.isHighSurrogate() && end + 1 < cut.size() && cut[end + 1].isLowSurrogate();
+        const char32_t code = pair ? QChar::surrogateToUcs4(c, cut[end + 1]) : c.unicode();
+        if (QChar::isLetter(code) || QChar::isMark(code) || QChar::isDigit(code) || c == u'-' || c == u'_')
+            end += pair ? 2 : 1;
         else if (c == u'%' && end + 2 < cut.size() && isHex(cut[end + 1]) && isHex(cut[end + 2]))
             end += 3;
         else

@@ -91,6 +91,8 @@ void searchWindow::runSearch()
         ui->list->addItem(failureRow(QStringLiteral("hakusana on liian pitkä")));
         return;
     }
+    // A poll before the start had nothing of this search to show.
+    listFilled = false;
     ui->list->insertItem(ui->list->count(), statusRow(QStringLiteral("Haku käynnissä..")));
     // Started first: a start that fails at once fills the list and stops it.
     timer->start(pollInterval);

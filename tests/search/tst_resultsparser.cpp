@@ -112,6 +112,9 @@ private slots:
         QTest::newRow("query and path in an id")
             << portalHit("15?x=/../1", "D", "d") + portalHit("a-b_C9/../../x", "E", "e")
             << QStringList{"<15> D: d", "<a-b_C9> E: e"};
+        QTest::newRow("letters with combining marks and beyond the BMP")
+            << portalHit("sa\xcc\x88" "a\xcc\x88-\xf0\x9d\x90\x80", "S", "s")
+            << QStringList{u"<sa\u0308a\u0308-\U0001D400> S: s"_qs};
         // A link may percent-encode its id's letters; the address keeps it as the page wrote it.
         QTest::newRow("percent-encoded id") << portalHit("s%C3%A4%C3%A4-8", "S", "s") + portalHit("9%3B%2", "N", "n")
                                             << QStringList{"<s%C3%A4%C3%A4-8> S: s", "<9%3B> N: n"};
@@ -133,7 +136,7 @@ private slots:
         const QStringList pieces{"href=\"/video/", "href=\"/video/", "href=\"/video/", "<a ", ">", "<",
                                  "<p>", "</p>", "p>", "&auml;", "&Ouml;", "&amp;", "&#228;", "&#xE4;",
                                  "&", "#", ";", "7", "x", "\"", " ", "ä", "\n", "-"};
-        static const QRegularExpression rowStart(QStringLiteral("^<([\\p{L}\\p{Nd}_-]*)> "));
+        static const QRegularExpression rowStart(QStringLiteral("^<([\\p{L}\\p{M}\\p{Nd}_-]*)> "));
         QRandomGenerator random(20240611);
         for (int round = 0; round < 3000; ++round) {
             QString page;
