@@ -2,15 +2,11 @@
 
 #include "download/disk.h"
 #include "download/finishing.h"
-#include "download/folderentries.h"
 #include "download/stagingfolder.h"
 #include "external/externalprograms.h"
 
 #include <QFile>
 #include <QFileInfo>
-
-#include <fcntl.h>
-#include <sys/stat.h>
 
 namespace {
 
@@ -83,14 +79,8 @@ QString FetchStep::end(const End &ended)
 // run kept as it was; the message names it all the same.
 QString FetchStep::namingEarlierPart(const QString &error) const
 {
-    for (const QString &name : folderEntries(staging.descriptor())) {
-        struct stat info;
-        if (name.endsWith(QLatin1String(".flv"))
-            && ::fstatat(staging.descriptor(), QFile::encodeName(name).constData(), &info, AT_SYMLINK_NOFOLLOW) == 0
-            && S_ISREG(info.st_mode) && info.st_size > 0)
-            return finishing::childFailure(error, staging.filePath(name));
-    }
-    return error;
+    const QString kept = staging.keptPart();
+    return kept.isEmpty() ? error : finishing::childFailure(error, kept);
 }
 
 void FetchStep::note(FetchRecord::End end) const

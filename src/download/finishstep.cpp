@@ -38,8 +38,11 @@ QString FinishStep::begin()
         return failure;
     // A fetcher that saved under another name than it said may have used the
     // converter's: nothing may be converted, nor removed, in its place.
-    if (const QString failure = finishing::fetchedFailure(fetched()); !failure.isEmpty())
-        return failure;
+    if (const QString failure = finishing::fetchedFailure(fetched()); !failure.isEmpty()) {
+        // What it did write stays, and the message says where.
+        const QString kept = staging.keptPart();
+        return kept.isEmpty() || QFileInfo::exists(fetched()) ? failure : failure + finishing::keptFile(kept);
+    }
     // The converter would fill the disk and leave half a file: better to say
     // so now, while nothing has been written. Half an MP4 that a run cut off
     // left is no room taken, since the conversion replaces it.

@@ -251,6 +251,18 @@ QString StagingFolder::goneFailure() const
     return QString();
 }
 
+QString StagingFolder::keptPart() const
+{
+    for (const QString &name : folderEntries(folderFd)) {
+        struct stat info;
+        if (name.endsWith(QLatin1String(".flv"))
+            && ::fstatat(folderFd, QFile::encodeName(name).constData(), &info, AT_SYMLINK_NOFOLLOW) == 0
+            && S_ISREG(info.st_mode) && info.st_size > 0)
+            return filePath(name);
+    }
+    return QString();
+}
+
 void StagingFolder::removeFile(const QString &name) const
 {
     if (folderFd >= 0)

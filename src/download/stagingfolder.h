@@ -46,6 +46,10 @@ public:
     // moved away during the download), or an empty string.
     QString goneFailure() const;
 
+    // The full path of a fetched file with something in it that the job's
+    // folder holds, whatever its name, or an empty string.
+    QString keptPart() const;
+
     // Removes one of the job's own files from its folder.
     void removeFile(const QString &name) const;
     // Once the video is in place: the job's own names go, then the folder

@@ -295,6 +295,12 @@ private slots:
             << QByteArray() << QByteArray("cp -- \"$CLIP\" clip.mp4; printf 'Saving to clip.mp4\\n' >&2") << 1
             << u"^ERROR: ladattua tiedostoa ei löydy: /.*/out/\\.lumora-partial/[0-9a-f]+/clip\\.flv$"_s
             << QByteArray("cmp -- \"$CLIP\" out/.lumora-partial/$KEY/clip.mp4 && [ -z \"$(ls out)\" ]");
+        // "Saving to: clip.flv" names " clip.flv"; the file the fetcher wrote is the one kept.
+        QTest::newRow("fetcher names another file than it wrote")
+            << QByteArray() << QByteArray("printf video > clip.flv; printf 'Saving to: clip.flv\\n' >&2") << 0
+            << u"^ERROR: ladattua tiedostoa ei löydy: /.*/ clip\\.flv, ladattu tiedosto säilytetty: "
+               "/.*/out/\\.lumora-partial/[0-9a-f]+/clip\\.flv$"_s
+            << QByteArray("[ \"$(cat out/.lumora-partial/$KEY/clip.flv)\" = video ] && [ -z \"$(ls out)\" ]");
         for (const int fixMp4 : {0, 1})
             QTest::addRow("output folder removed during the download, fixMp4 %d", fixMp4)
                 << QByteArray() << writes + "rm -rf \"$ROOT/out\"" << fixMp4
