@@ -171,6 +171,13 @@ void MainWindow::startJob(int slot, const BatchQueue::Taken &taken)
 
 void MainWindow::valueChanged(int ID, int percent1, int percent2, int err, QString errmsg)
 {
+    // Only the job in a slot reports; an ID outside them has nothing to count in.
+    if (ID < 0 || ID >= SlotCount)
+        return;
+    if (!batch.active()) {
+        reportWithoutBatch(err != 0, errmsg);
+        return;
+    }
     const bool failed = err != 0;
     const bool succeeded = !failed && percent1 == 100 && percent2 == 100;
     if (failed) {
@@ -190,6 +197,18 @@ void MainWindow::valueChanged(int ID, int percent1, int percent2, int err, QStri
         endBatch();
     if (batch.active())
         updateProgress();
+}
+
+// No batch runs, so nothing is counted and nothing kept: a failure is said,
+// anything else shows the last batch's end again.
+void MainWindow::reportWithoutBatch(bool failed, const QString &errmsg)
+{
+    if (failed) {
+        setStatus(errmsg);
+        return;
+    }
+    setStatus(QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!"));
+    ui->progressBar->setValue(100);
 }
 
 void MainWindow::showError(const QString &errmsg, const QString &address)
