@@ -171,13 +171,16 @@ void MainWindow::startJob(int slot, const BatchQueue::Taken &taken)
 
 void MainWindow::valueChanged(int ID, int percent1, int percent2, int err, QString errmsg)
 {
-    // Only the job in a slot reports; an ID outside them has nothing to count in.
+    // Only the job in a slot reports; a report from anywhere else would end
+    // another job's count.
     if (ID < 0 || ID >= SlotCount)
         return;
     if (!batch.active()) {
         reportWithoutBatch(err != 0, errmsg);
         return;
     }
+    if (!slotBusy[ID])
+        return;
     const bool failed = err != 0;
     const bool succeeded = !failed && percent1 == 100 && percent2 == 100;
     if (failed) {

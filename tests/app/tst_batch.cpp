@@ -286,6 +286,9 @@ private slots:
         QVERIFY(!batch.line("outputfile")->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(batch.started("a") && batch.started("b"), Patience);
         QVERIFY(!batch.started("c"));
+        batch.window->valueChanged(4, 100, 100, 0, {});
+        QCOMPARE(batch.status(), u"Ladataan tiedostoja..2/3"_s);
+        QCOMPARE(batch.field(), u"wait-ok-0-c"_s);
 
         batch.release({"a"});
         QTRY_COMPARE_WITH_TIMEOUT(batch.status(), u"Valmiina 1/3"_s, Patience);
