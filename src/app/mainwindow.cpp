@@ -171,8 +171,8 @@ void MainWindow::startJob(int slot, const BatchQueue::Taken &taken)
 
 void MainWindow::valueChanged(int ID, int percent1, int percent2, int err, QString errmsg)
 {
-    // Only the job in a slot reports; a report from anywhere else would end
-    // another job's count.
+    // Only a job in one of the slots reports; anything else would write past
+    // them, or end a job of the batch that never sent it.
     if (ID < 0 || ID >= SlotCount)
         return;
     if (!batch.active()) {
@@ -206,12 +206,9 @@ void MainWindow::valueChanged(int ID, int percent1, int percent2, int err, QStri
 // anything else shows the last batch's end again.
 void MainWindow::reportWithoutBatch(bool failed, const QString &errmsg)
 {
-    if (failed) {
-        setStatus(errmsg);
-        return;
-    }
-    setStatus(QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!"));
-    ui->progressBar->setValue(100);
+    setStatus(failed ? errmsg : QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!"));
+    if (!failed)
+        ui->progressBar->setValue(100);
 }
 
 void MainWindow::showError(const QString &errmsg, const QString &address)
