@@ -171,6 +171,16 @@ void MainWindow::startJob(int slot, const BatchQueue::Taken &taken)
 
 void MainWindow::valueChanged(int ID, int percent1, int percent2, int err, QString errmsg)
 {
+    // Only a job in one of the slots reports; anything else would write past
+    // them, or end a job of the batch that never sent it.
+    if (ID < 0 || ID >= SlotCount)
+        return;
+    if (!batch.active()) {
+        reportWithoutBatch(err != 0, errmsg);
+        return;
+    }
+    if (!slotBusy[ID])
+        return;
     const bool failed = err != 0;
     const bool succeeded = !failed && percent1 == 100 && percent2 == 100;
     if (failed) {
@@ -190,6 +200,15 @@ void MainWindow::valueChanged(int ID, int percent1, int percent2, int err, QStri
         endBatch();
     if (batch.active())
         updateProgress();
+}
+
+// No batch runs, so nothing is counted and nothing kept: a failure is said,
+// anything else shows the last batch's end again.
+void MainWindow::reportWithoutBatch(bool failed, const QString &errmsg)
+{
+    setStatus(failed ? errmsg : QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!"));
+    if (!failed)
+        ui->progressBar->setValue(100);
 }
 
 void MainWindow::showError(const QString &errmsg, const QString &address)

@@ -49,6 +49,7 @@ private:
     bool startNext();
     void startJob(int slot, const BatchQueue::Taken &taken);
     QString endJob(int ID, bool failed);
+    void reportWithoutBatch(bool failed, const QString &errmsg);
     void showError(const QString &errmsg, const QString &address);
     void showWarning(const QString &warning);
     void showJournalWarning(const QString &warning);

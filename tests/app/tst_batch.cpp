@@ -271,6 +271,14 @@ private slots:
             QVERIFY(batch.controlsEnabled());
             QCOMPARE(batch.bar(), 0);
         }
+        // A report while no batch runs shows the end again and counts nothing;
+        // a report with no slot of its own is dropped.
+        batch.window->valueChanged(0, 50, 0, 0, {});
+        batch.window->valueChanged(MainWindow::SlotCount, 1, 1, 1, u"ERROR: ei paikkaa"_s);
+        QCOMPARE(batch.status(), allSaved);
+        QCOMPARE(batch.bar(), 100);
+        QVERIFY(batch.controlsEnabled());
+        QVERIFY(!QDir(journalFolder()).exists() || everything(journalFolder()).filter(u".journal"_s).isEmpty());
         batch.start(u"wait-ok-0-a;wait-ok-0-b;wait-ok-0-c"_s, 2);
         QCOMPARE(batch.field(), u"wait-ok-0-c"_s);
         QCOMPARE(batch.status(), u"Ladataan tiedostoja..2/3"_s);
@@ -278,6 +286,9 @@ private slots:
         QVERIFY(!batch.line("outputfile")->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(batch.started("a") && batch.started("b"), Patience);
         QVERIFY(!batch.started("c"));
+        batch.window->valueChanged(4, 100, 100, 0, {});
+        QCOMPARE(batch.status(), u"Ladataan tiedostoja..2/3"_s);
+        QCOMPARE(batch.field(), u"wait-ok-0-c"_s);
 
         batch.release({"a"});
         QTRY_COMPARE_WITH_TIMEOUT(batch.status(), u"Valmiina 1/3"_s, Patience);
