@@ -1,9 +1,11 @@
 #include "app/mainwindow.h"
 
 #include "app/accessiblecombobox.h"
+#include "app/batchendtext.h"
 #include "app/batchprogress.h"
 #include "app/desktopintegration.h"
 #include "app/queuefield.h"
+#include "app/statusline.h"
 #include "download/downloader.h"
 #include "external/buildconfig.h"
 #include "external/portaladdresses.h"
@@ -25,10 +27,10 @@ MainWindow::MainWindow(QWidget *parent)
     ui->setupUi(this);
     // The form names the build's portal; the program may have been given another.
     ui->label->setText(ui->label->text().replace(QStringLiteral(LUMORA_PORTAL_URL), external::portalUrl()));
-    statusPurpose = ui->statusbar->accessibleDescription();
+    status = std::make_unique<StatusLine>(ui->statusbar);
     ui->progressBar->setRange(0, 100);
     ui->progressBar->setValue(0);
-    setStatus(QStringLiteral("Valmiina lataamaan!"));
+    status->show(QStringLiteral("Valmiina lataamaan!"));
     for (int count = 1; count <= SlotCount; ++count)
         ui->threadcount->addItem(QString::number(count));
     queueField = std::make_unique<QueueField>(ui->url, batch);
@@ -45,7 +47,7 @@ MainWindow::MainWindow(QWidget *parent)
         ui->checkBox->setChecked(left.repair);
     }
     if (const QString said = memory.startText(); !said.isEmpty())
-        setStatus(said);
+        status->show(said);
 }
 
 MainWindow::~MainWindow()
@@ -100,7 +102,7 @@ void MainWindow::startSearch()
 void MainWindow::startJobs(bool single)
 {
     if (!batch.active() && !batch.hasAddresses(ui->url->text())) {
-        setStatus(QStringLiteral("Ei osoitteita: liitä videoiden osoitteet kenttään"));
+        status->show(QStringLiteral("Ei osoitteita: liitä videoiden osoitteet kenttään"));
         return;
     }
     ui->pushButton->setEnabled(false);
@@ -110,7 +112,7 @@ void MainWindow::startJobs(bool single)
         reasons.clear();
         batchWarnings.clear();
         emit batchEvents.started();
-        showReasons(QString());
+        status->showReasons(QString());
         batchThreads = ui->threadcount->currentText();
         showCount(CountText::Loading);
     }
@@ -206,40 +208,25 @@ void MainWindow::valueChanged(int ID, int percent1, int percent2, int err, QStri
 // anything else shows the last batch's end again.
 void MainWindow::reportWithoutBatch(bool failed, const QString &errmsg)
 {
-    setStatus(failed ? errmsg : QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!"));
+    status->show(failed ? errmsg : QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!"));
     if (!failed)
         ui->progressBar->setValue(100);
 }
 
 void MainWindow::showError(const QString &errmsg, const QString &address)
 {
-    setStatus(errmsg);
+    status->show(errmsg);
     countText = CountText::None;
     reasons.add(errmsg, address);
     // The status line's next text wipes the message; until the batch's end
     // lists them all, the tool tip keeps the newest whole.
-    showReasons(errmsg);
-}
-
-// A line edit shows the end of a text set into it; a message's start says what happened.
-void MainWindow::setStatus(const QString &text)
-{
-    ui->statusbar->setText(text);
-    ui->statusbar->setCursorPosition(0);
-}
-
-// The tool tip is for the mouse, the description for a screen reader, which
-// without reasons to read hears what the line is for, as the form says.
-void MainWindow::showReasons(const QString &text)
-{
-    ui->statusbar->setToolTip(text);
-    ui->statusbar->setAccessibleDescription(text.isEmpty() ? statusPurpose : text);
+    status->showReasons(errmsg);
 }
 
 void MainWindow::showWarning(const QString &warning)
 {
     batchWarnings << warning;
-    showReasons(warning);
+    status->showReasons(warning);
 }
 
 // The batch goes on with its list only in the field; the warning counts at
@@ -250,9 +237,7 @@ void MainWindow::showJournalWarning(const QString &warning)
         showWarning(warning);
         return;
     }
-    setStatus(ui->statusbar->text() + QStringLiteral(" – ") + warning);
-    const QString tip = ui->statusbar->toolTip();
-    showReasons(tip.isEmpty() ? warning : warning + u'\n' + tip);
+    status->append(warning);
 }
 
 void MainWindow::showCount(CountText kind)
@@ -260,9 +245,9 @@ void MainWindow::showCount(CountText kind)
     countText = kind;
     const QString total = QString::number(batch.total());
     if (kind == CountText::Loading)
-        setStatus(QStringLiteral("Ladataan tiedostoja..") + batchThreads + u'/' + total);
+        status->show(QStringLiteral("Ladataan tiedostoja..") + batchThreads + u'/' + total);
     else if (kind == CountText::Done)
-        setStatus(QStringLiteral("Valmiina ") + QString::number(batch.done()) + u'/' + total);
+        status->show(QStringLiteral("Valmiina ") + QString::number(batch.done()) + u'/' + total);
 }
 
 // Addresses added to or removed from the queue join or leave the running batch.
@@ -295,13 +280,13 @@ void MainWindow::endBatch()
 {
     ui->pushButton->setEnabled(true);
     ui->outputfile->setEnabled(true);
-    setStatus(endText());
+    status->show(batchEndText(batch, memory.endNote(), batchWarnings.size(), reasons.summary()));
     // Built once, from the newest few hundred: the batch may have failed whole.
     // Warnings are rare (a saved video whose folder could not be flushed).
     QStringList all = batchWarnings;
     if (reasons.count() > 0)
         all << reasons.list();
-    showReasons(all.join(u'\n'));
+    status->showReasons(all.join(u'\n'));
     // The failed addresses wait in the field for one more press.
     memory.end(*unsaved());
     const QString retry = batch.retryField(ui->url->text());
@@ -310,27 +295,7 @@ void MainWindow::endBatch()
     countText = CountText::None;
     ui->progressBar->setValue(100);
     std::fill(std::begin(slotDone), std::end(slotDone), 0);
-    emit batchEvents.ended(ui->statusbar->text());
-}
-
-QString MainWindow::endText() const
-{
-    const qsizetype warned = batchWarnings.size();
-    const QString warnings = warned == 0 ? QString()
-                             : QStringLiteral(" (%1 %2, katso työkaluvihje)")
-                                   .arg(warned)
-                                   .arg(warned == 1 ? QStringLiteral("varoitus") : QStringLiteral("varoitusta"));
-    if (batch.failed() == 0)
-        return QStringLiteral("Tiedosto(t) onnistuneesti tallennettu!") + memory.endNote() + warnings;
-    // Those in the folder already count among the saved, so they are said there.
-    QString text = QStringLiteral("Valmis: %1/%2 tallennettu%3, %4 epäonnistui")
-                       .arg(batch.done() - batch.failed())
-                       .arg(batch.total())
-                       .arg(memory.endNote())
-                       .arg(batch.failed());
-    if (batch.retried() > 0)
-        text += QStringLiteral(" – %1 palautettu kenttään").arg(batch.retried());
-    return text + warnings + QStringLiteral(". ") + reasons.summary();
+    emit batchEvents.ended(status->text());
 }
 
 std::optional<BatchJournal::Contents> MainWindow::unsaved() const

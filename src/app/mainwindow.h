@@ -14,6 +14,7 @@
 
 class QFileDialog;
 class QueueField;
+class StatusLine;
 class downloader;
 class searchWindow;
 namespace Ui {
@@ -53,12 +54,9 @@ private:
     void showError(const QString &errmsg, const QString &address);
     void showWarning(const QString &warning);
     void showJournalWarning(const QString &warning);
-    void setStatus(const QString &text);
-    void showReasons(const QString &text);
     void showCount(CountText kind);
     void queueEdited();
     void endBatch();
-    QString endText() const;
     std::optional<BatchJournal::Contents> unsaved() const;
 
     BatchQueue batch;
@@ -72,9 +70,9 @@ private:
     QFileDialog *folderDialog = nullptr;
     FailureReasons reasons;
     QStringList batchWarnings; // videos saved with a warning, for the tool tip
-    QString statusPurpose; // the status line's own accessible description
     QString batchThreads;
     CountText countText = CountText::None;
     std::unique_ptr<QueueField> queueField;
+    std::unique_ptr<StatusLine> status;
     BatchMemory memory{[this] { return unsaved(); }};
 };
