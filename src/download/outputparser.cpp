@@ -190,7 +190,9 @@ int linePercent2(QStringView line, int duration, int previous)
     // little past a duration read in whole seconds.
     if (seconds < 0 && !line.mid(t + 5).startsWith(u'-'))
         return previous;
-    return qBound(0, truncated(seconds / duration * 100), 100);
+    // Clock values are hundredths that binary fractions miss by a hair: 0.70
+    // of 10 s must not truncate to 6 %.
+    return qBound(0, truncated(seconds / duration * 100 + 1e-9), 100);
 }
 
 bool scanFetching(State &state)

@@ -154,6 +154,8 @@ private slots:
         QTest::newRow("newest time counts") << Reads{"Duration: 00:01:40\ntime=10.00 \r", "time=50.00 \r"} << 100 << 50;
         QTest::newRow("marker split across reads") << Reads{"Durat", "ion: 00:01:40\n time=50.00 \r"} << 100 << 50;
         QTest::newRow("carriage return inside a marker") << Reads{"Dura\rtion: 00:00:10 time=5 \r"} << 10 << 50;
+        // 0.70 s has no exact binary form; it is still 7 % of 10 s.
+        QTest::newRow("hundredths without a binary form") << Reads{"Duration: 00:00:10\ntime=0.70 \r"} << 10 << 7;
         QTest::newRow("clock time") << Reads{"Duration: 00:00:30.02\ntime=00:00:15.00 \r"} << 30 << 50;
         QTest::newRow("clock past an hour") << Reads{"Duration: 02:00:00.00\ntime=01:30:00.00 \r"} << 7200 << 75;
         QTest::newRow("no time yet") << Reads{"Duration: 00:00:30.02\ntime=N/A \r"} << 30 << 7;
