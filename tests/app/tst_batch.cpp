@@ -39,6 +39,7 @@
 #include <csignal>
 #include <cstring>
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -187,6 +188,8 @@ class TestBatch : public QObject
 private slots:
     void initTestCase()
     {
+        // Gone with the suite even when it crashes, with the descriptors it inherited.
+        bus.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         bus.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address"_s});
         while (!bus.canReadLine() && bus.waitForReadyRead(10000)) {
         }
