@@ -201,16 +201,14 @@ std::optional<char32_t> namedReferenceAt(QStringView text, qsizetype name, qsize
     return named;
 }
 
-// The character of the reference that starts with the "&" at `amp`, and the
-// index just past its ";"; nothing when it is not well formed or not known.
-std::optional<char32_t> referenceAt(QStringView text, qsizetype amp, qsizetype *end)
+} // namespace
+
+std::optional<char32_t> characterReferenceAt(QStringView text, qsizetype amp, qsizetype *end)
 {
     if (amp + 1 < text.size() && text[amp + 1] == u'#')
         return numericReferenceAt(text, amp + 1, end);
     return namedReferenceAt(text, amp + 1, end);
 }
-
-} // namespace
 
 void appendDecodedReferences(QString &out, QStringView text)
 {
@@ -218,7 +216,7 @@ void appendDecodedReferences(QString &out, QStringView text)
     for (qsizetype amp = text.indexOf(u'&'); amp >= 0; amp = text.indexOf(u'&', from)) {
         out += text.sliced(from, amp - from);
         qsizetype end = amp + 1;
-        if (const std::optional<char32_t> code = referenceAt(text, amp, &end))
+        if (const std::optional<char32_t> code = characterReferenceAt(text, amp, &end))
             out += QChar::fromUcs4(*code);
         else
             out += u'&';

@@ -87,12 +87,19 @@ qsizetype fourthMarker(PageRest &rest)
     return rest.find(Mark::VideoLink, third + markerLength);
 }
 
+bool isIdCharacter(char32_t code)
+{
+    return QChar::isLetter(code) || QChar::isMark(code) || QChar::isDigit(code) || code == u'-' || code == u'_';
+}
+
 // A video id is letters (with their combining marks, and beyond the 16-bit
-// range too), digits, "-", "_" and percent-escapes ("%" and two hex digits),
-// which a link may use for an id's letters and which keep the address one
-// piece. The first other character ends it: a link's closing quote and
-// further attributes, and anything a page may put there to add a second
-// address to the field (";", a blank, a line break).
+// range too), digits, "-", "_", percent-escapes ("%" and two hex digits) and
+// character references to such letters ("&auml;"), which a link may use for
+// an id's letters; the escapes keep the address one piece, and the
+// references are decoded when the address is made. The first other character
+// ends the id: a link's closing quote and further attributes, and anything a
+// page may put there to add a second address to the field (";", a blank, a
+// line break).
 QStringView videoId(QStringView cut)
 {
     const auto isHex = [](QChar c) {
@@ -104,10 +111,14 @@ QStringView videoId(QStringView cut)
         const QChar c = cut[end];
         const bool pair = c.isHighSurrogate() && end + 1 < cut.size() && cut[end + 1].isLowSurrogate();
         const char32_t code = pair ? QChar::surrogateToUcs4(c, cut[end + 1]) : c.unicode();
-        if (QChar::isLetter(code) || QChar::isMark(code) || QChar::isDigit(code) || c == u'-' || c == u'_')
+        qsizetype referenceEnd = end;
+        if (isIdCharacter(code))
             end += pair ? 2 : 1;
         else if (c == u'%' && end + 2 < cut.size() && isHex(cut[end + 1]) && isHex(cut[end + 2]))
             end += 3;
+        else if (const auto letter = c == u'&' ? characterReferenceAt(cut, end, &referenceEnd) : std::nullopt;
+                 letter && isIdCharacter(*letter))
+            end = referenceEnd;
         else
             break;
     }
@@ -188,7 +199,10 @@ QStringList parseResultsPage(const QString &page)
 QString videoAddress(const QString &entry)
 {
     const qsizetype idEnd = entry.indexOf(u'>');
-    return external::videoPageAddress(QStringView(entry).mid(1, idEnd - 1));
+    // "s&auml;&auml;" is the id "sää"; as written, its ";" would split the address in two.
+    QString id;
+    appendDecodedReferences(id, QStringView(entry).mid(1, idEnd - 1));
+    return external::videoPageAddress(id);
 }
 
 QString appendAddresses(const QString &field, const QStringList &addresses)

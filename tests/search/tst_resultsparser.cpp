@@ -56,7 +56,12 @@ private slots:
             << three + link("a&auml;b", "T&ouml;&Ouml; &amp; &#228;&#xE4;&#XC4;&#0000246;")
                    + "<p>&Auml;&amp;auml;&nbsp;&quot;&apos;&lt;b&gt;&aring;&Aring;&ndash;&euro;"
                      "&thetasym;&sup2;&Yuml;&#x1F600;</p>"
-            << QStringList{u"<a> TöÖ & ääÄö: Ä&auml;\u00a0\"'<b>åÅ–€ϑ²Ÿ😀"_qs};
+            << QStringList{u"<a&auml;b> TöÖ & ääÄö: Ä&auml;\u00a0\"'<b>åÅ–€ϑ²Ÿ😀"_qs};
+        // A reference to a letter belongs to the id; one to anything else ends it.
+        QTest::newRow("references in an id") << three + link("s&#228;&auml;-8&amp;x=1", "S") + "<p>d</p>"
+                                             << QStringList{u"<s&#228;&auml;-8> S: d"_qs};
+        QTest::newRow("reference without its &") << three + link("s%C3%A4%auml;", "S") + "<p>d</p>"
+                                                 << QStringList{u"<s%C3%A4> S: d"_qs};
         QTest::newRow("references left as written")
             << three + link("1", "&amp tuuli &; &#; &#x; &#xg; &bogus; &AUML; &#0; &#xD800; &#1114112; &")
                    + "<p>S&auml;&auml; &amp; tuuli &&amp;&#99999999999999999999;&thetasyma;&2;</p>"
@@ -136,7 +141,7 @@ private slots:
         const QStringList pieces{"href=\"/video/", "href=\"/video/", "href=\"/video/", "<a ", ">", "<",
                                  "<p>", "</p>", "p>", "&auml;", "&Ouml;", "&amp;", "&#228;", "&#xE4;",
                                  "&", "#", ";", "7", "x", "\"", " ", "ä", "\n", "-"};
-        static const QRegularExpression rowStart(QStringLiteral("^<([\\p{L}\\p{M}\\p{Nd}_-]*)> "));
+        static const QRegularExpression rowStart(QStringLiteral("^<((?:[\\p{L}\\p{M}\\p{Nd}_-]|&#?\\w+;)*)> "));
         QRandomGenerator random(20240611);
         for (int round = 0; round < 3000; ++round) {
             QString page;
@@ -192,6 +197,7 @@ private slots:
         QTest::newRow("class attribute") << "<77\" class=\"otsikko> S: d" << "77\" class=\"otsikko";
         QTest::newRow("empty id") << "<> X: k" << "";
         QTest::newRow("no >") << u"Haku käynnissä.."_qs << u"aku käynnissä.."_qs;
+        QTest::newRow("references in the id") << u"<s&#228;&auml;-8> S: d"_qs << u"sää-8"_qs;
     }
 
     void videoAddresses()
