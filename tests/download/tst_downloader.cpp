@@ -110,6 +110,11 @@ private slots:
         QTest::newRow("fetcher fails before its first byte")
             << "printf 'Saving to clip.flv\\n' >&2; : > clip.flv\n" + waitGo + "exit 1" << real << none << 1 << "^PE$"
             << "^ERROR.*rtmpdump-zvb päättyi koodilla 1$";
+        // An empty file is no video: kept as fetched whole, every later press
+        // would fail on it without fetching again.
+        QTest::newRow("fetcher ends well with an empty file")
+            << QByteArray("printf 'Saving to clip.flv\\n(100.0%%)\\r' >&2; : > clip.flv") << real << none << 0
+            << "^P?E$" << "^ERROR: ladattu tiedosto on tyhjä$";
         QTest::newRow("fetcher missing") << QByteArray() << real << none << 1 << "^E$" << "^ERROR.*rtmpdump-zvb";
         // Without the file's name there is nothing to convert: no bare "flv".
         QTest::newRow("file never named")
