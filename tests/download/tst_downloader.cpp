@@ -119,6 +119,9 @@ private slots:
         // Without the file's name there is nothing to convert: no bare "flv".
         QTest::newRow("file never named")
             << "printf '(60.0%%)\\r' >&2\n" + waitGo << real << none << 1 << "^PE$" << "^ERROR.*rtmpdump-zvb";
+        QTest::newRow("file written, never named")
+            << QByteArray("cp -- \"$CLIP\" clip.flv; printf '(100.0%%)\\r' >&2") << real << none << 1 << "^P?E$"
+            << "^ERROR: rtmpdump-zvb päättyi kertomatta.*" + kept;
         QTest::newRow("converter missing") << named << missing << none << 1 << "^PFE$" << "^ERROR.*ffmpeg.*" + kept;
         QTest::newRow("conversion fails") << named << real << none << 1 << "^PFP?E$" << "^ERROR.*" + kept;
         QTest::newRow("converter writes half a file and fails")
