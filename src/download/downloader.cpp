@@ -52,6 +52,9 @@ downloader::~downloader()
         process.kill();
         process.waitForFinished();
     }
+    // With nothing fetched, the folder holds only its lock: no trace is left.
+    finish.reset();
+    staging.removeIfEmpty();
 }
 
 void downloader::startChild()

@@ -356,8 +356,19 @@ private slots:
     }
 
     // The window closed mid-conversion: no half-written file stays, the fetched one does.
+    // Closed before the fetcher wrote a byte, the job leaves no folder behind.
     void deletedWhileConverting()
     {
+        {
+            FakePrograms silent;
+            silent.addScript(external::fetcherProgram(), "echo >> \"$WORK/started\"; sleep 60");
+            JobRun run;
+            run.start(1, run.path(QStringLiteral("out")));
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(run.path(QStringLiteral("work/started"))), 30000);
+            run.stop();
+            const QDir out(run.path(QStringLiteral("out")));
+            QCOMPARE(out.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+        }
         FakePrograms fakes;
         fakes.addFetcher(FakePrograms::Fetcher::NamesClip);
         fakes.addConverter("out=\"${@: -1}\"; printf half > \"${out#file:}\"; sleep 60");
