@@ -162,7 +162,9 @@ void downloader::pollProcess()
 
 void downloader::readOutput()
 {
-    text.output += external::childText(process.readAllStandardError());
+    // A video finished from a file fetched whole by an earlier run had no child.
+    if (process.isOpen())
+        text.output += external::childText(process.readAllStandardError());
 }
 
 // Everything a child writes is taken from the pipe at once, so that its flood

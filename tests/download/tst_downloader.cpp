@@ -305,20 +305,23 @@ private slots:
         QTest::addColumn<QByteArray>("converter"); // the first press's; empty: the real ffmpeg
         QTest::addColumn<bool>("changed");         // the kept file changes before the second press
         QTest::addColumn<bool>("fetchedAgain");
+        QTest::addColumn<int>("fixMp4"); // the second press's
         QTest::addColumn<QString>("again"); // the second press's error, a pattern; empty: saved
 
         // Nothing of the portal is needed to finish a video fetched whole.
-        QTest::newRow("conversion failed") << copiesClip << QByteArray("exit 1") << false << false << "";
+        QTest::newRow("conversion failed") << copiesClip << QByteArray("exit 1") << false << false << 1 << "";
+        QTest::newRow("conversion failed, then moved") << copiesClip << QByteArray("exit 1") << false << false << 0
+                                                       << "";
         QTest::newRow("conversion failed, the kept file changed since")
-            << copiesClip << QByteArray("exit 1") << true << true << "";
+            << copiesClip << QByteArray("exit 1") << true << true << 1 << "";
         QTest::newRow("fetcher stopped at 40 % and exited 0")
             << QByteArray("head -c 1000 -- \"$CLIP\" > clip.flv; printf 'Saving to clip.flv\\n(40.0%%)\\r' >&2") << real
-            << false << true << "";
+            << false << true << 1 << "";
         // As on FAT32 past 4 GiB: the same folder cannot take more of it.
         QTest::newRow("fetched file grew past the disk's limit")
             << copiesClip + "echo \"truncate: failed to truncate 'clip.flv' at 5368709120 bytes: File too large\" >&2\n"
                             "exit 1"
-            << real << false << false << "^ERROR: video ei mahdu levylle: .*4 Gt.*" + keptSuffix;
+            << real << false << false << 1 << "^ERROR: video ei mahdu levylle: .*4 Gt.*" + keptSuffix;
     }
 
     // The same address pressed again after a failure: the second fetcher fails
@@ -326,6 +329,8 @@ private slots:
     // Neither press leaves a file under the video's name unless it saved it.
     void secondPress()
     {
+        // A video finished from the kept file alone may run no child at all.
+        QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
         QFETCH(QByteArray, fetcher);
         QFETCH(QByteArray, converter);
         QFETCH(bool, changed);
@@ -343,8 +348,9 @@ private slots:
         // The first job lets go of its staging folder only when it is deleted.
         run.stop();
         run.ended = false;
+        QFETCH(int, fixMp4);
         QVERIFY(runWithFakes(run, "touch \"$WORK/fetched again\"\n[ -s clip.flv ] || exit 1\n" + copiesClip
-                                      + "printf '(100.0%%)\\r' >&2", real, 1, out, 30000));
+                                      + "printf '(100.0%%)\\r' >&2", real, fixMp4, out, 30000));
         QTEST(QFile::exists(run.path(QStringLiteral("work/fetched again"))), "fetchedAgain");
         QFETCH(QString, again);
         if (again.isEmpty()) {
