@@ -52,6 +52,9 @@ downloader::~downloader()
         process.kill();
         process.waitForFinished();
     }
+    // With nothing fetched, the folder holds only its lock: no trace is left.
+    finish.reset();
+    staging.removeIfEmpty();
 }
 
 void downloader::startChild()
@@ -159,7 +162,9 @@ void downloader::pollProcess()
 
 void downloader::readOutput()
 {
-    text.output += external::childText(process.readAllStandardError());
+    // A video finished from a file fetched whole by an earlier run had no child.
+    if (process.isOpen())
+        text.output += external::childText(process.readAllStandardError());
 }
 
 // Everything a child writes is taken from the pipe at once, so that its flood

@@ -100,6 +100,10 @@ QString FetchStep::failure(const End &ended) const
     // A fetcher that showed no percentage at all is believed as before.
     if (error.isEmpty() && text.shownPercent >= 0 && text.shownPercent < WholePercent)
         error = finishing::stoppedEarlyFailure(text.shownPercent);
+    // An empty file is no video; noted as whole, it would never be fetched again.
+    if (error.isEmpty() && finishing::nameFailure(text.baseName).isEmpty() && QFileInfo::exists(fetched())
+        && QFileInfo(fetched()).size() == 0)
+        error = finishing::emptyFetchFailure();
     return error;
 }
 

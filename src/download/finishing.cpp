@@ -216,8 +216,13 @@ QString fetchedFailure(const QString &fetched)
     if (!source.exists())
         return QStringLiteral("ERROR: ladattua tiedostoa ei löydy: ") + fetched;
     if (source.size() == 0)
-        return QStringLiteral("ERROR: ladattu tiedosto on tyhjä") + keptFile(fetched);
+        return emptyFetchFailure() + keptFile(fetched);
     return QString();
+}
+
+QString emptyFetchFailure()
+{
+    return QStringLiteral("ERROR: ladattu tiedosto on tyhjä");
 }
 
 QString keptFile(const QString &fetched)

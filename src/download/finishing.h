@@ -68,6 +68,8 @@ QString tooLargeFailure(const QString &folder, bool fat32);
 
 // Why a fetched file cannot be placed as it is, or an empty string.
 QString fetchedFailure(const QString &fetched);
+// A fetcher that ended well with an empty file.
+QString emptyFetchFailure();
 
 // The end of an error text that names the file kept for a later try.
 QString keptFile(const QString &fetched);

@@ -34,15 +34,12 @@ FinishStep::~FinishStep()
 
 QString FinishStep::begin()
 {
+    // A fetcher that saved under another name than it said, or named none, may
+    // have used the converter's: nothing may be converted, nor removed, in its place.
     if (const QString failure = finishing::nameFailure(text.baseName); !failure.isEmpty())
-        return failure;
-    // A fetcher that saved under another name than it said may have used the
-    // converter's: nothing may be converted, nor removed, in its place.
-    if (const QString failure = finishing::fetchedFailure(fetched()); !failure.isEmpty()) {
-        // What it did write stays, and the message says where.
-        const QString kept = staging.keptPart();
-        return kept.isEmpty() || QFileInfo::exists(fetched()) ? failure : failure + finishing::keptFile(kept);
-    }
+        return namingKept(failure);
+    if (const QString failure = finishing::fetchedFailure(fetched()); !failure.isEmpty())
+        return QFileInfo::exists(fetched()) ? failure : namingKept(failure);
     // The converter would fill the disk and leave half a file: better to say
     // so now, while nothing has been written. Half an MP4 that a run cut off
     // left is no room taken, since the conversion replaces it.
@@ -55,6 +52,13 @@ QString FinishStep::begin()
     }
     target = TargetNames::claim(folder, finishing::diskName(text.baseName));
     return QString();
+}
+
+// What the fetcher did write stays, and the message says where.
+QString FinishStep::namingKept(const QString &failure) const
+{
+    const QString kept = staging.keptPart();
+    return kept.isEmpty() ? failure : failure + finishing::keptFile(kept);
 }
 
 QStringList FinishStep::converterArguments()

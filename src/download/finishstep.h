@@ -73,6 +73,7 @@ private:
         PlacingHook hook;
     };
     Placed place(const Move &move) const;
+    QString namingKept(const QString &failure) const;
     QString fetched() const;
     QString converted() const;
 

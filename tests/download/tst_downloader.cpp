@@ -110,10 +110,18 @@ private slots:
         QTest::newRow("fetcher fails before its first byte")
             << "printf 'Saving to clip.flv\\n' >&2; : > clip.flv\n" + waitGo + "exit 1" << real << none << 1 << "^PE$"
             << "^ERROR.*rtmpdump-zvb päättyi koodilla 1$";
+        // An empty file is no video: kept as fetched whole, every later press
+        // would fail on it without fetching again.
+        QTest::newRow("fetcher ends well with an empty file")
+            << QByteArray("printf 'Saving to clip.flv\\n(100.0%%)\\r' >&2; : > clip.flv") << real << none << 0
+            << "^P?E$" << "^ERROR: ladattu tiedosto on tyhjä$";
         QTest::newRow("fetcher missing") << QByteArray() << real << none << 1 << "^E$" << "^ERROR.*rtmpdump-zvb";
         // Without the file's name there is nothing to convert: no bare "flv".
         QTest::newRow("file never named")
             << "printf '(60.0%%)\\r' >&2\n" + waitGo << real << none << 1 << "^PE$" << "^ERROR.*rtmpdump-zvb";
+        QTest::newRow("file written, never named")
+            << QByteArray("cp -- \"$CLIP\" clip.flv; printf '(100.0%%)\\r' >&2") << real << none << 1 << "^P?E$"
+            << "^ERROR: rtmpdump-zvb päättyi kertomatta.*" + kept;
         QTest::newRow("converter missing") << named << missing << none << 1 << "^PFE$" << "^ERROR.*ffmpeg.*" + kept;
         QTest::newRow("conversion fails") << named << real << none << 1 << "^PFP?E$" << "^ERROR.*" + kept;
         QTest::newRow("converter writes half a file and fails")
@@ -297,20 +305,23 @@ private slots:
         QTest::addColumn<QByteArray>("converter"); // the first press's; empty: the real ffmpeg
         QTest::addColumn<bool>("changed");         // the kept file changes before the second press
         QTest::addColumn<bool>("fetchedAgain");
+        QTest::addColumn<int>("fixMp4"); // the second press's
         QTest::addColumn<QString>("again"); // the second press's error, a pattern; empty: saved
 
         // Nothing of the portal is needed to finish a video fetched whole.
-        QTest::newRow("conversion failed") << copiesClip << QByteArray("exit 1") << false << false << "";
+        QTest::newRow("conversion failed") << copiesClip << QByteArray("exit 1") << false << false << 1 << "";
+        QTest::newRow("conversion failed, then moved") << copiesClip << QByteArray("exit 1") << false << false << 0
+                                                       << "";
         QTest::newRow("conversion failed, the kept file changed since")
-            << copiesClip << QByteArray("exit 1") << true << true << "";
+            << copiesClip << QByteArray("exit 1") << true << true << 1 << "";
         QTest::newRow("fetcher stopped at 40 % and exited 0")
             << QByteArray("head -c 1000 -- \"$CLIP\" > clip.flv; printf 'Saving to clip.flv\\n(40.0%%)\\r' >&2") << real
-            << false << true << "";
+            << false << true << 1 << "";
         // As on FAT32 past 4 GiB: the same folder cannot take more of it.
         QTest::newRow("fetched file grew past the disk's limit")
             << copiesClip + "echo \"truncate: failed to truncate 'clip.flv' at 5368709120 bytes: File too large\" >&2\n"
                             "exit 1"
-            << real << false << false << "^ERROR: video ei mahdu levylle: .*4 Gt.*" + keptSuffix;
+            << real << false << false << 1 << "^ERROR: video ei mahdu levylle: .*4 Gt.*" + keptSuffix;
     }
 
     // The same address pressed again after a failure: the second fetcher fails
@@ -318,6 +329,8 @@ private slots:
     // Neither press leaves a file under the video's name unless it saved it.
     void secondPress()
     {
+        // A video finished from the kept file alone may run no child at all.
+        QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
         QFETCH(QByteArray, fetcher);
         QFETCH(QByteArray, converter);
         QFETCH(bool, changed);
@@ -335,8 +348,9 @@ private slots:
         // The first job lets go of its staging folder only when it is deleted.
         run.stop();
         run.ended = false;
+        QFETCH(int, fixMp4);
         QVERIFY(runWithFakes(run, "touch \"$WORK/fetched again\"\n[ -s clip.flv ] || exit 1\n" + copiesClip
-                                      + "printf '(100.0%%)\\r' >&2", real, 1, out, 30000));
+                                      + "printf '(100.0%%)\\r' >&2", real, fixMp4, out, 30000));
         QTEST(QFile::exists(run.path(QStringLiteral("work/fetched again"))), "fetchedAgain");
         QFETCH(QString, again);
         if (again.isEmpty()) {
@@ -348,8 +362,19 @@ private slots:
     }
 
     // The window closed mid-conversion: no half-written file stays, the fetched one does.
+    // Closed before the fetcher wrote a byte, the job leaves no folder behind.
     void deletedWhileConverting()
     {
+        {
+            FakePrograms silent;
+            silent.addScript(external::fetcherProgram(), "echo >> \"$WORK/started\"; sleep 60");
+            JobRun run;
+            run.start(1, run.path(QStringLiteral("out")));
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(run.path(QStringLiteral("work/started"))), 30000);
+            run.stop();
+            const QDir out(run.path(QStringLiteral("out")));
+            QCOMPARE(out.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+        }
         FakePrograms fakes;
         fakes.addFetcher(FakePrograms::Fetcher::NamesClip);
         fakes.addConverter("out=\"${@: -1}\"; printf half > \"${out#file:}\"; sleep 60");
