@@ -8,7 +8,7 @@ StatusLine::StatusLine(QLineEdit *line)
 {
 }
 
-// A line edit shows the end of a text set into it.
+// A line edit shows the end of a text set into it; a message's start says what happened.
 void StatusLine::show(const QString &text)
 {
     line->setText(text);

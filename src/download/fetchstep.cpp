@@ -101,9 +101,11 @@ QString FetchStep::failure(const End &ended) const
     if (error.isEmpty() && text.shownPercent >= 0 && text.shownPercent < WholePercent)
         error = finishing::stoppedEarlyFailure(text.shownPercent);
     // An empty file is no video; noted as whole, it would never be fetched again.
-    if (error.isEmpty() && finishing::nameFailure(text.baseName).isEmpty() && QFileInfo::exists(fetched())
-        && QFileInfo(fetched()).size() == 0)
-        error = finishing::emptyFetchFailure();
+    if (error.isEmpty() && finishing::nameFailure(text.baseName).isEmpty()) {
+        const QFileInfo file(fetched());
+        if (file.exists() && file.size() == 0)
+            error = finishing::emptyFetchFailure();
+    }
     return error;
 }
 
